@@ -1,0 +1,31 @@
+#ifndef HORAVEX_GLOBALS_H
+#define HORAVEX_GLOBALS_H
+
+#include <windows.h>
+#include <winsock.h>
+
+#define MAIN_WINDOW_CLASS "qvx-horavex"
+#define HELP_FILE "horavex.hlp"
+
+/* Private messages of the main window and the main dialog. */
+#define UM_SOCKET (WM_USER + 2)
+#define UM_OPENDIALOG (WM_USER + 3)
+#define UM_TRAY (WM_USER + 4)
+
+#define TEXT_BUFFER_SIZE 512
+#define STARTUP_LINK_PATH_SIZE (MAX_PATH + 1)
+
+/* Which window's ApplyTime a flag of applyingTime guards. */
+enum { APPLY_MAIN_WINDOW, APPLY_MAIN_DIALOG, APPLY_OWNERS };
+
+extern HWND mainWindow;
+extern HINSTANCE appInstance;
+extern char textBuffer[TEXT_BUFFER_SIZE];
+extern HMENU trayMenu;
+extern int dialogOpen;
+extern int applyingTime[APPLY_OWNERS];
+extern int firstDialog;
+extern struct sockaddr_in serverAddress;
+extern char startupLinkPath[STARTUP_LINK_PATH_SIZE];
+
+#endif

@@ -1,0 +1,290 @@
+#include "app/mainwnd.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "app/appstate.h"
+#include "app/globals.h"
+#include "app/serverlist.h"
+#include "app/stringlist.h"
+#include "app/textfmt.h"
+#include "persist/settings.h"
+#include "resource.h"
+#include "timeclient/request.h"
+#include "timeclient/timesample.h"
+#include "ui/about.h"
+#include "ui/flyout.h"
+#include "ui/maindlg.h"
+#include "ui/tray.h"
+
+#define FETCH_TIMER_ID 100
+#define MS_PER_MINUTE 60000ULL
+
+/* Periods beyond what SetTimer takes are capped rather than wrapped. */
+static UINT FetchPeriod(DWORD minutes)
+{
+    unsigned long long period = minutes * MS_PER_MINUTE;
+    return period > USER_TIMER_MAXIMUM ? USER_TIMER_MAXIMUM : (UINT)period;
+}
+
+static void ReadTimeZoneName(void)
+{
+    TIME_ZONE_INFORMATION zone;
+    DWORD zoneId = GetTimeZoneInformation(&zone);
+    textBuffer[0] = '\0';
+    if (zoneId == TIME_ZONE_ID_INVALID)
+        return;
+    const WCHAR *name = zoneId == TIME_ZONE_ID_DAYLIGHT ? zone.DaylightName : zone.StandardName;
+    int length = 0;
+    while (length < (int)ARRAYSIZE(zone.StandardName) && name[length] != L'\0')
+        length++;
+    int written = WideCharToMultiByte(CP_ACP, 0, name, length, textBuffer,
+                                      TEXT_BUFFER_SIZE - 1, NULL, NULL);
+    textBuffer[written > 0 ? written : 0] = '\0';
+}
+
+static void StartFetchTimer(HWND window, AppState *state)
+{
+    if (state->timeOut == 0)
+        return;
+    if (SetTimer(window, FETCH_TIMER_ID, FetchPeriod(state->timeOut), NULL) == 0)
+        state->timeOut = 0;
+}
+
+static LRESULT OnCreate(HWND window)
+{
+    mainWindow = window;
+    AppState *state = (AppState *)calloc(1, sizeof *state);
+    if (state == NULL)
+        return -1;
+    state->sock = INVALID_SOCKET;
+    SetWindowLongPtrA(window, 0, (LONG_PTR)state);
+    ReadTimeZoneName();
+    state->tzName = strdup(textBuffer);
+    LoadSettings(state);
+    RegisterSoundEvents();
+    state->port = TIME_PORT;
+    BuildTrayMenu();
+    StartFetchTimer(window, state);
+    PostMessageA(window, WM_TIMER, 0, 0);
+    return 0;
+}
+
+static void OnOpenDialog(HWND window, WPARAM startFetch)
+{
+    if (dialogOpen || AppStateOf(window) == NULL)
+        return;
+    dialogOpen = 1;
+    DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_MAIN), window, MainDlgProc,
+                    (LPARAM)startFetch);
+    dialogOpen = 0;
+    /* The dialog's loop may have ended the program meanwhile. */
+    AppState *state = AppStateOf(window);
+    if (state != NULL && !state->sysTray)
+        SendMessageA(window, WM_CLOSE, 0, 0);
+}
+
+static void StartQuietRequest(HWND window, AppState *state)
+{
+    /* With the main dialog open, a request still running is one the user
+       can see and stop there: leave it be.  Otherwise it is a leftover
+       that never got its answer, and the new request replaces it. */
+    if (state->sock != INVALID_SOCKET && dialogOpen)
+        return;
+    StartRequest(window, state);
+}
+
+static void OnFetchTick(HWND window)
+{
+    AppState *state = AppStateOf(window);
+    if (state == NULL)
+        return;
+    if (!state->quiet) {
+        OnOpenDialog(window, (WPARAM)state->autoStart);
+        return;
+    }
+    StartQuietRequest(window, state);
+    state = AppStateOf(window);
+    if (state != NULL && !state->sysTray) {
+        /* Quiet without the tray ends at once, and stays resident next time. */
+        state->sysTray = 1;
+        SendMessageA(window, WM_CLOSE, 0, 0);
+    }
+}
+
+static void ShowConnectionError(HWND window, AppState *state)
+{
+    FormatText(textBuffer, sizeof textBuffer,
+               "Error connecting to: %s - Try another host (see " SERVER_LIST_URL
+               " fora link to a list of alternative sites)",
+               TextOrEmpty(state->host));
+    SetWindowTextA(window, textBuffer);
+    ShowFlyout(window);
+    EndRequest(state);
+}
+
+static void ShowQuietReading(HWND window, TimeSample *sample)
+{
+    FormatTimeOfDay(sample, textBuffer, TEXT_BUFFER_SIZE);
+    SetWindowTextA(window, textBuffer);
+    ShowFlyout(window);
+}
+
+static void TakeQuietReading(HWND window, AppState *state, SOCKET readSocket)
+{
+    TimeSample sample;
+    memset(&sample, 0, sizeof sample);
+    int received = ReceiveTime(&sample, readSocket);
+    if (NothingToRead(received))
+        return;
+    if (received == REPLY_BYTES && state->calibrationsLeft != 0) {
+        ContinueCalibration(window, state, readSocket);
+        return;
+    }
+    if (received == REPLY_BYTES) {
+        ApplyTime(window, &sample, state);
+        /* Its boxes' loops may have ended the program, whose clean-up then
+           closed the socket, or started a newer request that closed it. */
+        state = AppStateOf(window);
+        if (state == NULL)
+            return;
+        ShowQuietReading(window, &sample);
+    }
+    if (state->sock == readSocket)
+        EndRequest(state);
+}
+
+static void OnSocket(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    AppState *state = AppStateOf(window);
+    SOCKET eventSocket = (SOCKET)wParam;
+    /* Notifications for a socket that is no longer the request's come from
+       one already closed: there is nothing left to end. */
+    if (state == NULL || eventSocket != state->sock)
+        return;
+    if (WSAGETSELECTERROR(lParam) != 0) {
+        ShowConnectionError(window, state);
+        return;
+    }
+    switch (WSAGETSELECTEVENT(lParam)) {
+    case FD_CONNECT:
+        state->connectTime = GetTickCount() - state->startTick;
+        break;
+    case FD_READ:
+    case FD_CLOSE:
+        /* A close may still leave the reply to read; without one it ends
+           the request like an empty read. */
+        TakeQuietReading(window, state, eventSocket);
+        break;
+    }
+}
+
+static void OnMenuCommand(HWND window, WORD command)
+{
+    switch (command) {
+    case IDM_GETTIME:
+        SendMessageA(window, UM_OPENDIALOG, 1, 0);
+        break;
+    case IDM_ABOUT:
+        DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_ABOUT), window, AboutDlgProc, 0);
+        break;
+    case IDM_HELP:
+        WinHelpA(window, HELP_FILE, HELP_FINDER, 0);
+        break;
+    case IDM_EXIT:
+        SendMessageA(window, WM_CLOSE, 0, 0);
+        break;
+    case IDM_PROPERTIES:
+        SendMessageA(window, UM_OPENDIALOG, 0, 0);
+        break;
+    }
+}
+
+static void ReleaseAppState(HWND window)
+{
+    AppState *state = AppStateOf(window);
+    if (state == NULL)
+        return;
+    /* From here on, messages still dispatched find no record. */
+    SetWindowLongPtrA(window, 0, 0);
+    free(state->tzName);
+    state->tzName = NULL;
+    if (state->sock != INVALID_SOCKET) {
+        closesocket(state->sock);
+        state->sock = INVALID_SOCKET;
+    }
+    SaveSettings(state);
+    if (state->sysTray)
+        RemoveTrayIcon(window, TRAY_ICON_ID);
+    free(state->host);
+    state->host = NULL;
+    free(state->logPath);
+    state->logPath = NULL;
+    StringListClear(&state->hosts);
+    free(state);
+}
+
+LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE:
+        return OnCreate(window);
+    case WM_TIMER:
+        OnFetchTick(window);
+        return 0;
+    case UM_OPENDIALOG:
+        OnOpenDialog(window, wParam);
+        return 0;
+    case UM_SOCKET:
+        OnSocket(window, wParam, lParam);
+        return 1;
+    case WM_COMMAND:
+        if (HIWORD(wParam) == 0)
+            OnMenuCommand(window, LOWORD(wParam));
+        return 0;
+    case WM_CONTEXTMENU:
+        TrackPopupMenu(trayMenu, TPM_RIGHTBUTTON, LOWORD(lParam), HIWORD(lParam), 0,
+                       window, NULL);
+        return 0;
+    case UM_TRAY:
+        OnTrayNotify(window, wParam, lParam);
+        return 0;
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == SC_CLOSE)
+            break;
+        return 0;
+    case WM_QUERYENDSESSION:
+        return TRUE;
+    case WM_ENDSESSION:
+        if (!wParam)
+            break;
+        ReleaseAppState(window);
+        PostQuitMessage(0);
+        return 0;
+    case WM_DESTROY:
+        ReleaseAppState(window);
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+BOOL RegisterMainWindowClass(HINSTANCE instance)
+{
+    WNDCLASSA windowClass;
+    memset(&windowClass, 0, sizeof windowClass);
+    windowClass.lpfnWndProc = MainWndProc;
+    windowClass.cbWndExtra = sizeof(LONG_PTR);
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_PROGRAM));
+    windowClass.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
+    windowClass.hbrBackground = (HBRUSH)GetStockObject(LTGRAY_BRUSH);
+    windowClass.lpszClassName = MAIN_WINDOW_CLASS;
+    return RegisterClassA(&windowClass) != 0;
+}
+
+HWND CreateMainWindow(HINSTANCE instance)
+{
+    return CreateWindowExA(0, MAIN_WINDOW_CLASS, MAIN_WINDOW_TITLE, WS_POPUP, 0, 0, 0, 0,
+                           NULL, NULL, instance, NULL);
+}

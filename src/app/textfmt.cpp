@@ -1,0 +1,25 @@
+#include "app/textfmt.h"
+
+#include <stdio.h>
+
+int FormatTextV(char *buffer, size_t size, const char *format, va_list args)
+{
+    if (size == 0)
+        return 0;
+    int wanted = vsnprintf(buffer, size, format, args);
+    buffer[size - 1] = '\0';
+    if (wanted < 0) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    return (size_t)wanted < size ? wanted : (int)(size - 1);
+}
+
+int FormatText(char *buffer, size_t size, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    int stored = FormatTextV(buffer, size, format, args);
+    va_end(args);
+    return stored;
+}

@@ -1,0 +1,19 @@
+#ifndef HORAVEX_TEXTFMT_H
+#define HORAVEX_TEXTFMT_H
+
+#include <stdarg.h>
+#include <stddef.h>
+
+#if defined(__GNUC__)
+#define HORAVEX_PRINTF(formatIndex, firstArg) \
+    __attribute__((format(gnu_printf, formatIndex, firstArg)))
+#else
+#define HORAVEX_PRINTF(formatIndex, firstArg)
+#endif
+
+/* printf into buffer of size characters, terminator included; a longer text
+   is cut to fit.  Returns the number of characters stored. */
+int FormatText(char *buffer, size_t size, const char *format, ...) HORAVEX_PRINTF(3, 4);
+int FormatTextV(char *buffer, size_t size, const char *format, va_list args);
+
+#endif

@@ -1,0 +1,74 @@
+#include <windows.h>
+#include <winsock.h>
+
+#include "app/appstate.h"
+#include "app/globals.h"
+#include "app/mainwnd.h"
+#include "persist/settings.h"
+#include "resource.h"
+#include "ui/flyout.h"
+#include "ui/tray.h"
+
+static BOOL AnotherInstanceRuns(HINSTANCE previous)
+{
+    return previous != NULL || FindWindowA(MAIN_WINDOW_CLASS, NULL) != NULL;
+}
+
+static BOOL StartWinsock(HWND window)
+{
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(1, 1), &data) != 0) {
+        MessageBoxA(window, "Could not find winsock.dll!", "Winsock Error", MB_OK);
+        return FALSE;
+    }
+    if (LOBYTE(data.wVersion) != 1 || HIBYTE(data.wVersion) != 1) {
+        MessageBoxA(window, "Wrong winsock version", "Winsock Error", MB_OK);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+static void ShowStartupTrayIcon(HWND window, HINSTANCE instance)
+{
+    const AppState *state = AppStateOf(window);
+    if (state != NULL && state->sysTray)
+        AddTrayIcon(window, TRAY_ICON_ID, UM_TRAY,
+                    LoadIconA(instance, MAKEINTRESOURCEA(IDI_TRAY)), TRAY_TIP);
+}
+
+static int RunMessageLoop(void)
+{
+    MSG message;
+    message.wParam = 0;
+    while (GetMessageA(&message, NULL, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return (int)message.wParam;
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand)
+{
+    (void)showCommand;
+    if (AnotherInstanceRuns(previous))
+        return 0;
+    if (!RegisterMainWindowClass(instance)) {
+        MessageBoxA(NULL, "Unable to register horavex class!", "Windows Error", MB_OK);
+        return 0;
+    }
+    if (!RegisterFlyoutClass(instance)) {
+        MessageBoxA(NULL, "Unable to register flyout class!", "Windows Error", MB_OK);
+        return 0;
+    }
+    appInstance = instance;
+    StoreCommandLineHost(commandLine);
+    HWND window = CreateMainWindow(instance);
+    if (window == NULL)
+        return 0;
+    if (!StartWinsock(window))
+        return 0;
+    ShowStartupTrayIcon(window, instance);
+    int exitCode = RunMessageLoop();
+    WSACleanup();
+    return exitCode;
+}

@@ -1,0 +1,32 @@
+#ifndef HORAVEX_REQUEST_H
+#define HORAVEX_REQUEST_H
+
+#include "app/appstate.h"
+
+#define TIME_PORT 37
+
+/* Starts a request whose notifications go to owner as UM_SOCKET.
+   1 when the connection attempt is under way, 0 when it failed to start
+   (the failure has been reported). */
+int StartRequest(HWND owner, AppState *state);
+
+/* A new stream socket with address filled in, or INVALID_SOCKET after
+   reporting the failure.  A zero port is looked up as service/tcp. */
+SOCKET OpenTimeSocket(const char *host, DWORD port, const char *service,
+                      struct sockaddr_in *address);
+
+/* Back at rest, the main dialog's buttons restored; the caller has closed
+   the socket. */
+void ResetRequestControls(HWND owner, AppState *state);
+
+/* Closes the socket the request holds, if any, and ends the request. */
+void EndRequest(AppState *state);
+
+/* After a calibration reading from readSocket: the next connection. */
+void ContinueCalibration(HWND owner, AppState *state, SOCKET readSocket);
+
+/* True when a read found no data yet: the notification that prompted it
+   was left over from a socket closed before (handles are reused at once). */
+BOOL NothingToRead(int received);
+
+#endif

@@ -1,0 +1,50 @@
+#ifndef HORAVEX_TIMESAMPLE_H
+#define HORAVEX_TIMESAMPLE_H
+
+#include <time.h>
+
+#include "app/appstate.h"
+
+#define REPLY_BYTES 4
+
+/* Shown in place of a time of day that has no calendar fields. */
+#define NO_TIME_OF_DAY "--:--:--"
+
+/* One reading of server and local time, in seconds since 1970 UTC. */
+struct TimeSample {
+    LONG localTime;
+    LONG serverTime;
+    LONG partialTime;
+    const char *label;
+    struct tm *brokenDown;
+    SYSTEMTIME systemTime;
+};
+
+/* The local clock, or -1 when it lies outside 1970 to 2038. */
+LONG CurrentTime(void);
+
+/* The reply's count of seconds since 1900, on the 1970 base, wrapping as
+   the 32-bit server counter does in 2036. */
+LONG ServerTimeFromReply(u_long reply);
+
+/* Adds half the lag in whole seconds.  False for a time that cannot be
+   shown or set: before 1970 or past 2038-01-19 03:14:07 UTC. */
+BOOL CorrectForLag(LONG serverTime, DWORD lag, LONG *corrected);
+
+/* 4 when a reading was taken; otherwise what recv returned, and nothing
+   has changed.  A reply that gives no valid time counts as no reply (0). */
+int ReceiveTime(TimeSample *sample, SOCKET timeSocket);
+
+void ApplyTime(HWND owner, TimeSample *sample, AppState *state);
+
+/* Calendar fields of serverTime; false when it has none (negative). */
+BOOL ToUtcFields(TimeSample *sample);
+BOOL ToLocalFields(TimeSample *sample);
+BOOL FillSystemTime(TimeSample *sample);
+
+BOOL SetClock(const TimeSample *sample);
+
+/* The local time of day of serverTime as the system locale writes it. */
+int FormatTimeOfDay(TimeSample *sample, char *buffer, int size);
+
+#endif
