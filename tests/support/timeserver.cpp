@@ -1,0 +1,207 @@
+#include "timeserver.h"
+
+#include <stdio.h>
+#include <time.h>
+
+#include "pump.h"
+
+namespace {
+
+/* Port 37 of 127.0.a.b for the first b (then a) that no one holds; binding
+   without address reuse makes the address this server's alone. */
+SOCKET BindOwnAddress(std::string *address)
+{
+    static int next = 0;
+    int start = (int)(GetCurrentProcessId() * 7 % 20000);
+    for (int i = 0; i < 60000; i++) {
+        int n = (start + next++) % 60000;
+        char text[32];
+        snprintf(text, sizeof text, "127.0.%d.%d", 1 + n / 250, 2 + n % 250);
+        SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+        if (s == INVALID_SOCKET)
+            return s;
+        sockaddr_in where = {};
+        where.sin_family = AF_INET;
+        where.sin_port = htons(37);
+        where.sin_addr.s_addr = inet_addr(text);
+        if (bind(s, reinterpret_cast<sockaddr *>(&where), sizeof where) == 0) {
+            *address = text;
+            return s;
+        }
+        closesocket(s);
+    }
+    return INVALID_SOCKET;
+}
+
+DWORD MillisecondsIntoSecond()
+{
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    return now.wMilliseconds;
+}
+
+void WaitForPartOfSecond(DWORD from, DWORD to)
+{
+    WaitUntil([&] {
+        DWORD ms = MillisecondsIntoSecond();
+        return ms >= from && ms < to;
+    }, 3000);
+}
+
+bool Readable(SOCKET s, long microseconds)
+{
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(s, &set);
+    timeval wait = {0, microseconds};
+    return select(0, &set, NULL, NULL, &wait) == 1;
+}
+
+} // namespace
+
+TimeReply TimeReply::Values(std::vector<uint32_t> raw)
+{
+    TimeReply reply;
+    reply.raw = std::move(raw);
+    return reply;
+}
+
+TimeReply TimeReply::Now(long offsetSeconds)
+{
+    TimeReply reply;
+    reply.fromNow = true;
+    reply.offsetSeconds = offsetSeconds;
+    return reply;
+}
+
+TimeReply TimeReply::CloseWithoutData()
+{
+    TimeReply reply;
+    reply.kind = CLOSE_WITHOUT_DATA;
+    return reply;
+}
+
+TimeReply TimeReply::NeverAnswer()
+{
+    TimeReply reply;
+    reply.kind = NEVER_ANSWER;
+    return reply;
+}
+
+TimeReply TimeReply::Refused()
+{
+    TimeReply reply;
+    reply.kind = REFUSE;
+    return reply;
+}
+
+TestTimeServer::TestTimeServer(const TimeReply &reply) : reply_(reply)
+{
+    listener_ = BindOwnAddress(&address_);
+    if (listener_ == INVALID_SOCKET || reply_.kind == TimeReply::REFUSE)
+        return;
+    listen(listener_, 8);
+    thread_ = std::thread(&TestTimeServer::Serve, this);
+}
+
+TestTimeServer::~TestTimeServer()
+{
+    stop_ = true;
+    if (thread_.joinable())
+        thread_.join();
+    for (SOCKET s : held_)
+        closesocket(s);
+    if (listener_ != INVALID_SOCKET)
+        closesocket(listener_);
+}
+
+std::vector<uint32_t> TestTimeServer::Sent() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return sent_;
+}
+
+bool TestTimeServer::WaitForConnections(int count, DWORD timeoutMs) const
+{
+    return PumpUntil([&] { return connections_ >= count; }, timeoutMs);
+}
+
+bool TestTimeServer::WaitForClosedByClient(int count, DWORD timeoutMs) const
+{
+    return PumpUntil([&] { return closedByClient_ >= count; }, timeoutMs);
+}
+
+void TestTimeServer::Serve()
+{
+    while (!stop_) {
+        WatchHeld();
+        if (!Readable(listener_, 10000))
+            continue;
+        SOCKET client = accept(listener_, NULL, NULL);
+        if (client == INVALID_SOCKET)
+            continue;
+        connections_++;
+        switch (reply_.kind) {
+        case TimeReply::CLOSE_WITHOUT_DATA:
+            closesocket(client);
+            break;
+        case TimeReply::NEVER_ANSWER:
+            held_.push_back(client);
+            break;
+        default:
+            Answer(client);
+            break;
+        }
+    }
+}
+
+/* A held connection that turns readable has been closed by the client. */
+void TestTimeServer::WatchHeld()
+{
+    for (size_t i = 0; i < held_.size();) {
+        char data;
+        if (Readable(held_[i], 0) && recv(held_[i], &data, 1, 0) <= 0) {
+            closesocket(held_[i]);
+            held_.erase(held_.begin() + (long)i);
+            closedByClient_++;
+        } else {
+            i++;
+        }
+    }
+}
+
+uint32_t TestTimeServer::NextValue()
+{
+    if (reply_.fromNow)
+        return RawTime((long long)time(NULL) + reply_.offsetSeconds);
+    size_t index = sent_.size() < reply_.raw.size() ? sent_.size() : reply_.raw.size() - 1;
+    return reply_.raw[index];
+}
+
+void TestTimeServer::Answer(SOCKET client)
+{
+    if (reply_.delayMs != 0)
+        Sleep(reply_.delayMs);
+    if (reply_.lateInSecond)
+        WaitForPartOfSecond(600, 800);
+    if (reply_.earlyInSecond)
+        WaitForPartOfSecond(100, 400);
+    uint32_t value = NextValue();
+    uint32_t wire = htonl(value);
+    const char *bytes = reinterpret_cast<const char *>(&wire);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        sent_.push_back(value);
+    }
+    if (reply_.splitPauseMs != 0) {
+        send(client, bytes, 2, 0);
+        Sleep(reply_.splitPauseMs);
+        send(client, bytes + 2, 2, 0);
+    } else {
+        send(client, bytes, reply_.bytes, 0);
+    }
+    if (reply_.keepOpen)
+        held_.push_back(client);
+    else
+        closesocket(client);
+}

@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include "app/globals.h"
+#include "mainwindow.h"
+#include "pump.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand);
+
+class SingleInstance : public MainWindowTest {
+};
+
+TEST_F(SingleInstance, ASecondStartEndsAtOnceAndStoresNothing)
+{
+    Create();
+    DropFirstTick();
+    char commandLine[] = "other.example";
+    DWORD start = GetTickCount();
+    EXPECT_EQ(WinMain(appInstance, NULL, commandLine, SW_SHOWNORMAL), 0);
+    EXPECT_LT(GetTickCount() - start, 1000u);
+    EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "host"), "127.0.0.1");
+    EXPECT_NE(State(), nullptr) << "the running instance is not touched";
+}
+
+TEST_F(SingleInstance, APreviousInstanceHandleEndsTheStartToo)
+{
+    char commandLine[] = "other.example";
+    EXPECT_EQ(WinMain(appInstance, appInstance, commandLine, SW_SHOWNORMAL), 0);
+    EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "host"), "127.0.0.1");
+}
+
+class MainWindowLife : public MainWindowTest {
+protected:
+    void SetUp() override
+    {
+        MainWindowTest::SetUp();
+        Create();
+        DropFirstTick();
+    }
+};
+
+TEST_F(MainWindowLife, HoldsItsStateFromCreation)
+{
+    AppState *state = State();
+    ASSERT_NE(state, nullptr);
+    EXPECT_EQ(mainWindow, window_);
+    EXPECT_EQ(state->sock, INVALID_SOCKET);
+    EXPECT_EQ(state->port, 37u);
+    EXPECT_EQ(state->busy, 0);
+    EXPECT_FALSE(IsWindowVisible(window_));
+}
+
+TEST_F(MainWindowLife, NamesTheTimeZoneInEffect)
+{
+    TIME_ZONE_INFORMATION zone;
+    DWORD id = GetTimeZoneInformation(&zone);
+    char expected[64];
+    WideCharToMultiByte(CP_ACP, 0, id == TIME_ZONE_ID_DAYLIGHT ? zone.DaylightName : zone.StandardName,
+                        -1, expected, sizeof expected, NULL, NULL);
+    ASSERT_NE(State()->tzName, nullptr);
+    EXPECT_STREQ(State()->tzName, expected);
+}
+
+TEST_F(MainWindowLife, AgreesThatWindowsMayEnd)
+{
+    EXPECT_EQ(SendMessageA(window_, WM_QUERYENDSESSION, 0, 0), 1);
+}
+
+TEST_F(MainWindowLife, ACancelledSessionEndKeepsEverything)
+{
+    SendMessageA(window_, WM_ENDSESSION, FALSE, 0);
+    EXPECT_NE(State(), nullptr);
+}
+
+TEST_F(MainWindowLife, TheSessionEndReleasesTheStateAndLaterMessagesFindNone)
+{
+    SendMessageA(window_, WM_ENDSESSION, TRUE, 0);
+    EXPECT_TRUE(IsWindow(window_));
+    EXPECT_EQ(State(), nullptr);
+    SendMessageA(window_, WM_TIMER, 100, 0);
+    SendMessageA(window_, UM_SOCKET, 5, WSAMAKESELECTREPLY(FD_READ, 0));
+    SendMessageA(window_, UM_OPENDIALOG, 1, 0);
+    SendMessageA(window_, WM_ENDSESSION, TRUE, 0);
+    EXPECT_TRUE(IsWindow(window_));
+    MSG quit;
+    EXPECT_TRUE(PeekMessageA(&quit, NULL, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the program ends";
+}
+
+TEST_F(MainWindowLife, SwallowsSystemCommandsButClose)
+{
+    SendMessageA(window_, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    EXPECT_TRUE(IsWindow(window_));
+    SendMessageA(window_, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_FALSE(IsWindow(window_));
+}
+
+TEST_F(MainWindowLife, ClosingReleasesTheStateAndEndsTheLoop)
+{
+    SendMessageA(window_, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(window_));
+    MSG quit;
+    EXPECT_TRUE(PeekMessageA(&quit, NULL, WM_QUIT, WM_QUIT, PM_REMOVE));
+}

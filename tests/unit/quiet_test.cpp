@@ -1,0 +1,237 @@
+#include <gtest/gtest.h>
+
+#include <string.h>
+#include <time.h>
+
+#include <string>
+
+#include "app/globals.h"
+#include "app/mainwnd.h"
+#include "app/serverlist.h"
+#include "mainwindow.h"
+#include "pump.h"
+#include "timeclient/timesample.h"
+#include "timeserver.h"
+#include "windowhelpers.h"
+
+namespace {
+
+/* The title the main window shows for a reading of raw (no lag added). */
+std::string TitleFor(uint32_t raw)
+{
+    TimeSample sample;
+    memset(&sample, 0, sizeof sample);
+    sample.serverTime = ServerTimeFromReply(raw);
+    char text[512];
+    FormatTimeOfDay(&sample, text, sizeof text);
+    return text;
+}
+
+/* Raw values of distinct times of day, an hour apart. */
+uint32_t HoursLater(int hours)
+{
+    return RawTime(978307200LL + 3600LL * hours + 17);
+}
+
+class QuietTick : public MainWindowTest {
+protected:
+    void SetUp() override
+    {
+        MainWindowTest::SetUp();
+        Create();
+    }
+
+    void Fetch(const TestTimeServer &server)
+    {
+        MakeQuiet(server.Address());
+        State()->reportOnly = 1;
+    }
+};
+
+} // namespace
+
+TEST_F(QuietTick, ShowsTheServerTimeInTheMainWindowTitle)
+{
+    TestTimeServer server(TimeReply::Value(HoursLater(5)).KeepOpen());
+    Fetch(server);
+    ASSERT_TRUE(WaitForTitleChange(10000));
+    EXPECT_EQ(Title(), TitleFor(HoursLater(5)));
+    EXPECT_TRUE(WaitForRest(1000));
+    EXPECT_EQ(server.Connections(), 1);
+    EXPECT_TRUE(server.WaitForClosedByClient(1, 5000)) << "the client closes its socket";
+    EXPECT_LE(State()->connectTime, State()->lag);
+}
+
+TEST_F(QuietTick, ReadsTimesPastTheServerCounterWrapIn2036)
+{
+    TestTimeServer server(TimeReply::Value(0u));
+    Fetch(server);
+    ASSERT_TRUE(WaitForTitleChange(10000));
+    EXPECT_EQ(Title(), TitleFor(0u));
+}
+
+TEST_F(QuietTick, EveryPeriodicTickFetchesAgain)
+{
+    TestTimeServer server(TimeReply::Values({HoursLater(1), HoursLater(2)}));
+    Fetch(server);
+    ASSERT_TRUE(PumpUntil([&] { return Title() == TitleFor(HoursLater(1)); }, 10000));
+    ASSERT_TRUE(WaitForRest(1000));
+    PostMessageA(window_, WM_TIMER, 100, 0);
+    EXPECT_TRUE(PumpUntil([&] { return Title() == TitleFor(HoursLater(2)); }, 10000));
+    EXPECT_EQ(server.Connections(), 2);
+}
+
+TEST_F(QuietTick, CalibrationConnectsOnceMoreThanItsCountAndOnlyTheLastReadingCounts)
+{
+    TestTimeServer server(
+        TimeReply::Values({HoursLater(1), HoursLater(2), HoursLater(3), HoursLater(4)}));
+    Fetch(server);
+    State()->calibrationsLeft = 3;
+    ASSERT_TRUE(WaitForTitleChange(10000));
+    EXPECT_EQ(Title(), TitleFor(HoursLater(4)));
+    EXPECT_EQ(server.Connections(), 4);
+    EXPECT_EQ(State()->calibrationsLeft, 0u);
+    EXPECT_TRUE(WaitForRest(1000));
+}
+
+TEST_F(QuietTick, CalibrationReadingsAreNotApplied)
+{
+    /* Far from now, so that every applied reading fails to set the clock. */
+    TestTimeServer server(TimeReply::Values({HoursLater(1), HoursLater(2), HoursLater(3)}));
+    BoxAnswerer clockErrors("horavex Error", IDOK);
+    MakeQuiet(server.Address());
+    State()->maxAdjust = 0;
+    State()->calibrationsLeft = 2;
+    ASSERT_TRUE(WaitForTitleChange(15000));
+    ASSERT_TRUE(WaitForRest(1000));
+    EXPECT_EQ(server.Connections(), 3);
+    EXPECT_EQ(clockErrors.Count(), 1);
+}
+
+TEST_F(QuietTick, WithoutCalibrationConnectsOnce)
+{
+    TestTimeServer server(TimeReply::Values({HoursLater(1), HoursLater(2)}));
+    Fetch(server);
+    State()->attempts = 3;
+    ASSERT_TRUE(WaitForTitleChange(10000));
+    EXPECT_EQ(Title(), TitleFor(HoursLater(1)));
+    EXPECT_EQ(server.Connections(), 1);
+}
+
+TEST_F(QuietTick, AShortReplyEndsTheRequestWithoutAReading)
+{
+    TestTimeServer server(TimeReply::Value(HoursLater(1)).Bytes(3));
+    Fetch(server);
+    ASSERT_TRUE(server.WaitForConnections(1, 10000));
+    ASSERT_TRUE(WaitForRest(5000));
+    PumpUntil([] { return false; }, 200);
+    EXPECT_EQ(Title(), MAIN_WINDOW_TITLE);
+}
+
+TEST_F(QuietTick, ASplitReplyEndsTheRequestWithoutAReading)
+{
+    TestTimeServer server(TimeReply::Value(HoursLater(1)).Split(500));
+    Fetch(server);
+    ASSERT_TRUE(server.WaitForConnections(1, 10000));
+    ASSERT_TRUE(WaitForRest(5000));
+    PumpUntil([] { return false; }, 800);
+    EXPECT_EQ(Title(), MAIN_WINDOW_TITLE);
+    EXPECT_EQ(State()->sock, INVALID_SOCKET);
+}
+
+TEST_F(QuietTick, AServerClosingWithoutDataEndsTheRequest)
+{
+    TestTimeServer server(TimeReply::CloseWithoutData());
+    Fetch(server);
+    ASSERT_TRUE(server.WaitForConnections(1, 10000));
+    EXPECT_TRUE(WaitForRest(5000));
+    EXPECT_EQ(Title(), MAIN_WINDOW_TITLE);
+}
+
+TEST_F(QuietTick, AReplyBefore1970IsRefused)
+{
+    TestTimeServer server(TimeReply::Value(2208988799u).KeepOpen());
+    BoxAnswerer clockErrors("horavex Error", IDOK);
+    MakeQuiet(server.Address());
+    State()->maxAdjust = 0;
+    ASSERT_TRUE(server.WaitForClosedByClient(1, 10000));
+    EXPECT_TRUE(WaitForRest(1000));
+    PumpUntil([] { return false; }, 200);
+    EXPECT_EQ(Title(), MAIN_WINDOW_TITLE);
+    EXPECT_EQ(clockErrors.Count(), 0);
+}
+
+TEST_F(QuietTick, ARefusedConnectionShowsTheErrorInTheTitle)
+{
+    TestTimeServer server(TimeReply::Refused());
+    Fetch(server);
+    ASSERT_TRUE(WaitForTitleChange(10000));
+    EXPECT_EQ(Title(), "Error connecting to: " + server.Address() +
+                           " - Try another host (see " SERVER_LIST_URL
+                           " fora link to a list of alternative sites)");
+    EXPECT_EQ(State()->sock, INVALID_SOCKET);
+    EXPECT_EQ(State()->busy, 0);
+}
+
+TEST_F(QuietTick, AServerThatNeverAnswersIsReplacedByTheNextTick)
+{
+    TestTimeServer server(TimeReply::NeverAnswer());
+    Fetch(server);
+    ASSERT_TRUE(server.WaitForConnections(1, 10000));
+    PumpUntil([&] { return State()->connectTime != 0; }, 2000);
+    EXPECT_EQ(State()->busy, 1);
+    PostMessageA(window_, WM_TIMER, 100, 0);
+    EXPECT_TRUE(PumpUntil([&] { return server.ClosedByClient() == 1; }, 5000))
+        << "the older request's socket is closed";
+    EXPECT_TRUE(server.WaitForConnections(2, 5000));
+    EXPECT_EQ(State()->busy, 1);
+}
+
+TEST_F(QuietTick, LeavesARequestOfTheOpenMainDialogAlone)
+{
+    TestTimeServer server(TimeReply::NeverAnswer());
+    Fetch(server);
+    ASSERT_TRUE(server.WaitForConnections(1, 10000));
+    SOCKET held = State()->sock;
+    dialogOpen = 1;
+    PostMessageA(window_, WM_TIMER, 100, 0);
+    PumpUntil([] { return false; }, 300);
+    dialogOpen = 0;
+    EXPECT_EQ(State()->sock, held);
+    EXPECT_EQ(server.Connections(), 1);
+    EXPECT_EQ(server.ClosedByClient(), 0);
+}
+
+TEST_F(QuietTick, WithoutTheTrayStartsAFetchAndEndsAtOnce)
+{
+    TestTimeServer server(TimeReply::NeverAnswer());
+    MakeQuiet(server.Address());
+    State()->sysTray = 0;
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(window_); }, 5000));
+}
+
+TEST_F(QuietTick, NotificationsOfAClosedSocketAreIgnored)
+{
+    TestTimeServer server(TimeReply::NeverAnswer());
+    Fetch(server);
+    ASSERT_TRUE(server.WaitForConnections(1, 10000));
+    SOCKET held = State()->sock;
+    SendMessageA(window_, UM_SOCKET, (WPARAM)(held + 4), WSAMAKESELECTREPLY(FD_READ, 0));
+    SendMessageA(window_, UM_SOCKET, (WPARAM)(held + 4), WSAMAKESELECTREPLY(FD_CONNECT, 10061));
+    EXPECT_EQ(State()->sock, held);
+    EXPECT_EQ(State()->busy, 1);
+    EXPECT_EQ(Title(), MAIN_WINDOW_TITLE);
+}
+
+TEST_F(QuietTick, ALateNotificationWithNothingToReadKeepsTheRequest)
+{
+    TestTimeServer server(TimeReply::NeverAnswer());
+    Fetch(server);
+    ASSERT_TRUE(server.WaitForConnections(1, 10000));
+    SOCKET held = State()->sock;
+    SendMessageA(window_, UM_SOCKET, (WPARAM)held, WSAMAKESELECTREPLY(FD_CLOSE, 0));
+    SendMessageA(window_, UM_SOCKET, (WPARAM)held, WSAMAKESELECTREPLY(FD_READ, 0));
+    EXPECT_EQ(State()->sock, held);
+    EXPECT_EQ(State()->busy, 1);
+    EXPECT_EQ(server.ClosedByClient(), 0);
+}
