@@ -20,8 +20,7 @@
 #define FETCH_TIMER_ID 100
 #define MS_PER_MINUTE 60000ULL
 
-/* Periods beyond what SetTimer takes are capped rather than wrapped. */
-static UINT FetchPeriod(DWORD minutes)
+UINT FetchPeriod(DWORD minutes)
 {
     unsigned long long period = minutes * MS_PER_MINUTE;
     return period > USER_TIMER_MAXIMUM ? USER_TIMER_MAXIMUM : (UINT)period;

@@ -88,6 +88,34 @@ SoundsSnapshot::~SoundsSnapshot()
                             entry.second.first ? entry.second.second.c_str() : NULL);
 }
 
+DanglingKeyLink::DanglingKeyLink(const char *path) : path_(path)
+{
+    HKEY key;
+    DWORD disposition;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, NULL,
+                        REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
+                        KEY_ALL_ACCESS | KEY_CREATE_LINK, NULL, &key, &disposition) != ERROR_SUCCESS)
+        return;
+    static const wchar_t target[] = L"\\Registry\\Machine\\Software\\HoravexTestNowhere\\x";
+    made_ = RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK,
+                           reinterpret_cast<const BYTE *>(target),
+                           (DWORD)(sizeof target - sizeof target[0])) == ERROR_SUCCESS;
+    RegCloseKey(key);
+}
+
+DanglingKeyLink::~DanglingKeyLink()
+{
+    typedef LONG(WINAPI * DeleteKeyCall)(HANDLE);
+    DeleteKeyCall deleteKey = reinterpret_cast<DeleteKeyCall>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey")));
+    HKEY link;
+    if (deleteKey != NULL && RegOpenKeyExA(HKEY_LOCAL_MACHINE, path_.c_str(), REG_OPTION_OPEN_LINK,
+                                           DELETE, &link) == ERROR_SUCCESS) {
+        deleteKey(link);
+        RegCloseKey(link);
+    }
+}
+
 bool KeyExists(HKEY root, const char *path)
 {
     HKEY key;

@@ -52,6 +52,22 @@ private:
     std::map<std::string, std::pair<bool, std::string>> saved_;
 };
 
+/* A volatile registry link at path (under HKEY_LOCAL_MACHINE) that leads
+   nowhere: every key below it can be neither opened nor created. */
+class DanglingKeyLink {
+public:
+    explicit DanglingKeyLink(const char *path);
+    ~DanglingKeyLink();
+    DanglingKeyLink(const DanglingKeyLink &) = delete;
+    DanglingKeyLink &operator=(const DanglingKeyLink &) = delete;
+
+    bool Made() const { return made_; }
+
+private:
+    std::string path_;
+    bool made_ = false;
+};
+
 extern const char *const kSoundKeys[3];
 
 bool KeyExists(HKEY root, const char *path);

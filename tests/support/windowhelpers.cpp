@@ -72,6 +72,13 @@ std::string MessageBoxText(HWND box)
     return text;
 }
 
+void AnswerBox(HWND box, int button)
+{
+    WaitUntil([&] { return IsWindowVisible(box) || !IsWindow(box); }, 5000);
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
+}
+
 BoxAnswerer::BoxAnswerer(const char *title, int button, DWORD processId, DWORD holdMs)
     : title_(title), button_(button), processId_(processId), holdMs_(holdMs),
       watcher_(&BoxAnswerer::Watch, this)
@@ -101,8 +108,7 @@ void BoxAnswerer::Watch()
             texts_.push_back(text);
             owner_ = owner;
         }
-        PostMessageA(box, WM_COMMAND, MAKEWPARAM(button_, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(GetDlgItem(box, button_)));
+        AnswerBox(box, button_);
         WaitUntil([&] { return !IsWindow(box) || stop_; }, 5000);
     }
 }

@@ -19,6 +19,9 @@ std::string WindowText(HWND window);
 /* The message of a message box: the text of its Static children. */
 std::string MessageBoxText(HWND box);
 
+/* Answers a box that is showing with the button (once it is visible). */
+void AnswerBox(HWND box, int button);
+
 /* Watches for message boxes with the title in one process and answers each
    with the button, after holding it open for holdMs. */
 class BoxAnswerer {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/globals.h"
+#include "app/mainwnd.h"
 #include "mainwindow.h"
 #include "pump.h"
 
@@ -37,6 +38,35 @@ protected:
         DropFirstTick();
     }
 };
+
+TEST(FetchPeriod, IsTheMinutesInMillisecondsUpToTheTimerLimit)
+{
+    EXPECT_EQ(FetchPeriod(1), 60000u);
+    EXPECT_EQ(FetchPeriod(15), 900000u);
+    EXPECT_EQ(FetchPeriod(35791), 2147460000u);
+    EXPECT_EQ(FetchPeriod(71583), (UINT)USER_TIMER_MAXIMUM) << "not wrapped to 12.7 s";
+    EXPECT_EQ(FetchPeriod(0xFFFFFFFFu), (UINT)USER_TIMER_MAXIMUM);
+}
+
+class FetchTimer : public MainWindowTest {
+};
+
+TEST_F(FetchTimer, RunsWhenAPeriodIsStored)
+{
+    SetRegDword(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "timeOut", 15);
+    Create();
+    DropFirstTick();
+    EXPECT_EQ(State()->timeOut, 15u);
+    EXPECT_TRUE(KillTimer(window_, 100)) << "timer 100 was running";
+}
+
+TEST_F(FetchTimer, WithoutAPeriodTheFirstTickStillComes)
+{
+    Create();
+    EXPECT_FALSE(KillTimer(window_, 100));
+    MSG tick;
+    EXPECT_TRUE(PeekMessageA(&tick, window_, WM_TIMER, WM_TIMER, PM_REMOVE));
+}
 
 TEST_F(MainWindowLife, HoldsItsStateFromCreation)
 {

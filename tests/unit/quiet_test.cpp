@@ -235,3 +235,20 @@ TEST_F(QuietTick, ALateNotificationWithNothingToReadKeepsTheRequest)
     EXPECT_EQ(State()->busy, 1);
     EXPECT_EQ(server.ClosedByClient(), 0);
 }
+
+TEST_F(QuietTick, AMissingHostReadsAsAnEmptyOne)
+{
+    TestTimeServer server(TimeReply::NeverAnswer());
+    Fetch(server);
+    ASSERT_TRUE(server.WaitForConnections(1, 10000));
+    free(State()->host);
+    State()->host = NULL;
+    SendMessageA(window_, UM_SOCKET, (WPARAM)State()->sock, WSAMAKESELECTREPLY(FD_CONNECT, 10061));
+    EXPECT_EQ(Title(), "Error connecting to:  - Try another host (see " SERVER_LIST_URL
+                       " fora link to a list of alternative sites)");
+    free(State()->logPath);
+    State()->logPath = NULL;
+    DestroyWindow(window_);
+    EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "host"), "");
+    EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "logPath"), "");
+}

@@ -1,0 +1,35 @@
+#ifndef HORAVEX_TEST_E2E_H
+#define HORAVEX_TEST_E2E_H
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "process.h"
+#include "registry.h"
+
+/* Each case starts from no settings at all and leaves the registry and the
+   profile's [sounds] entries as it found them. */
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    static void SeedNumber(const char *name, DWORD value);
+    static void SeedText(const char *name, const std::string &text);
+    /* Settings under which a start fetches from host and stays resident. */
+    static void SeedResident(const std::string &host);
+
+    static long long Number(const char *name);
+    static std::string Text(const char *name);
+
+private:
+    std::unique_ptr<RegistrySnapshot> settings_;
+    std::unique_ptr<SoundsSnapshot> sounds_;
+};
+
+/* The empty-host warning, word for word. */
+extern const char kEmptyHostWarning[];
+
+#endif

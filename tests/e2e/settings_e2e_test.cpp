@@ -1,0 +1,306 @@
+#include <string>
+#include <vector>
+
+#include "e2e.h"
+#include "pump.h"
+#include "timeserver.h"
+#include "windowhelpers.h"
+
+namespace {
+
+std::vector<std::string> StoredHosts()
+{
+    std::vector<std::string> hosts;
+    for (int i = 0;; i++) {
+        std::string name = "host" + std::to_string(i);
+        std::string text = ReadRegString(HKEY_LOCAL_MACHINE, HOSTS_KEY, name.c_str());
+        if (text == "<missing>")
+            break;
+        hosts.push_back(text);
+    }
+    return hosts;
+}
+
+void SeedHosts(const std::vector<std::string> &hosts)
+{
+    for (size_t i = 0; i < hosts.size(); i++)
+        SetRegString(HKEY_LOCAL_MACHINE, HOSTS_KEY, ("host" + std::to_string(i)).c_str(),
+                     hosts[i]);
+}
+
+/* Runs the program until it rests, fetching from a server that never
+   answers, then closes it as its Exit would. */
+void RunResidentAndClose(const std::string &arguments = "")
+{
+    HoravexProcess horavex(arguments);
+    ASSERT_TRUE(horavex.Started());
+    ASSERT_NE(horavex.MainWindow(), (HWND)NULL);
+    ASSERT_TRUE(horavex.Close());
+    EXPECT_EQ(horavex.ExitCode(), 0u);
+}
+
+} // namespace
+
+class Settings : public EndToEnd {
+};
+
+TEST_F(Settings, TheFirstStartWarnsOfTheMissingHostAndStoresTheDefaults)
+{
+    HoravexProcess horavex;
+    HWND box = WaitForWindow("#32770", "NTP Service", horavex.Id(), 15000);
+    ASSERT_NE(box, (HWND)NULL);
+    EXPECT_EQ(MessageBoxText(box), kEmptyHostWarning);
+    EXPECT_EQ(GetWindow(box, GW_OWNER), (HWND)NULL) << "owned by the desktop";
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, SETTINGS_KEY)) << "created by the start";
+    EXPECT_EQ(Number("attempts"), -1) << "nothing is written before the end";
+    EXPECT_FALSE(horavex.WaitForExit(300)) << "the start waits for the warning";
+    AnswerBox(box, IDOK);
+    if (!horavex.WaitForExit(3000))
+        horavex.Close();
+    ASSERT_TRUE(horavex.WaitForExit(10000));
+    EXPECT_EQ(horavex.ExitCode(), 0u);
+
+    EXPECT_EQ(Text("host"), "");
+    EXPECT_EQ(Number("attempts"), 3);
+    EXPECT_EQ(Number("reportOnly"), 0);
+    EXPECT_EQ(Number("autoStart"), 1);
+    EXPECT_EQ(Number("autoClose"), 0);
+    EXPECT_EQ(Number("sysTray"), 0);
+    EXPECT_EQ(Number("quiet"), 0);
+    EXPECT_EQ(Number("maxAdjust"), 120);
+    EXPECT_EQ(Number("logOpts"), 0);
+    EXPECT_EQ(Number("adjOpt"), 0);
+    EXPECT_EQ(Text("logPath"), "");
+    EXPECT_EQ(Number("timeOut"), 0);
+    EXPECT_EQ(ReadRegValues(HKEY_LOCAL_MACHINE, SETTINGS_KEY).size(), 12u);
+    RegValue host;
+    ASSERT_TRUE(ReadRegValue(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "host", &host));
+    EXPECT_EQ(host.data, std::string(1, '\0')) << "the terminator is stored";
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, HOSTS_KEY)) << "an empty list leaves no key";
+}
+
+TEST_F(Settings, AStoredEmptyHostWarnsToo)
+{
+    SeedText("host", "");
+    BoxAnswerer warning("NTP Service", IDOK, 0);
+    HoravexProcess horavex;
+    EXPECT_TRUE(warning.WaitForCount(1, 15000));
+    if (!horavex.WaitForExit(3000))
+        horavex.Close();
+}
+
+TEST_F(Settings, ACommandLineHostIsStoredAndNeedsNoWarning)
+{
+    SeedText("host", "old.example");
+    BoxAnswerer warning("NTP Service", IDOK, 0);
+    HoravexProcess horavex("new.example");
+    ASSERT_TRUE(horavex.WaitForExit(15000) || horavex.Close());
+    EXPECT_EQ(horavex.ExitCode(), 0u);
+    EXPECT_EQ(warning.Count(), 0);
+    EXPECT_EQ(Text("host"), "new.example");
+}
+
+TEST_F(Settings, ACommandLineHostCountsOnTheVeryFirstStart)
+{
+    BoxAnswerer warning("NTP Service", IDOK, 0);
+    HoravexProcess horavex("first.example");
+    ASSERT_TRUE(horavex.WaitForExit(15000) || horavex.Close());
+    EXPECT_EQ(warning.Count(), 0);
+    EXPECT_EQ(Text("host"), "first.example");
+    EXPECT_EQ(Number("attempts"), 3);
+}
+
+TEST_F(Settings, TheCommandLineIsStoredUnchanged)
+{
+    HoravexProcess horavex("\"two words\"");
+    ASSERT_TRUE(horavex.WaitForExit(15000) || horavex.Close());
+    EXPECT_EQ(Text("host"), "\"two words\"");
+}
+
+TEST_F(Settings, ASecondInstanceEndsAtOnceAndChangesNothing)
+{
+    TestTimeServer server(TimeReply::NeverAnswer());
+    SeedResident(server.Address());
+    HoravexProcess first;
+    ASSERT_NE(first.MainWindow(), (HWND)NULL);
+    ASSERT_TRUE(server.WaitForConnections(1, 10000));
+
+    HoravexProcess second("other.example");
+    ASSERT_TRUE(second.WaitForExit(10000));
+    EXPECT_EQ(second.ExitCode(), 0u);
+    EXPECT_EQ(Text("host"), server.Address());
+    EXPECT_TRUE(first.Running());
+
+    ASSERT_TRUE(first.Close());
+    EXPECT_EQ(Text("host"), server.Address());
+}
+
+TEST_F(Settings, TheHostListComesBackDenselyWithoutBlankEntries)
+{
+    TestTimeServer server(TimeReply::NeverAnswer());
+    SeedResident(server.Address());
+    SeedHosts({" leading.blank", "", "plain.example", "\tb.example", "c.example"});
+    RunResidentAndClose();
+    EXPECT_EQ(StoredHosts(), (std::vector<std::string>{"plain.example", "c.example"}));
+}
+
+TEST_F(Settings, TheHostListEndsAtTheFirstMissingNumber)
+{
+    TestTimeServer server(TimeReply::NeverAnswer());
+    SeedResident(server.Address());
+    SetRegString(HKEY_LOCAL_MACHINE, HOSTS_KEY, "host0", "zero.example");
+    SetRegString(HKEY_LOCAL_MACHINE, HOSTS_KEY, "host2", "two.example");
+    RunResidentAndClose();
+    EXPECT_EQ(StoredHosts(), (std::vector<std::string>{"zero.example"}));
+    EXPECT_EQ(ReadRegValues(HKEY_LOCAL_MACHINE, HOSTS_KEY).size(), 1u);
+}
+
+TEST_F(Settings, AnEmptiedHostListLeavesNoKey)
+{
+    TestTimeServer server(TimeReply::NeverAnswer());
+    SeedResident(server.Address());
+    SeedHosts({"", " "});
+    RunResidentAndClose();
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, HOSTS_KEY));
+}
+
+TEST_F(Settings, NumbersOfTheWrongSizeOrTypeAreReadAsTheyCan)
+{
+    TestTimeServer server(TimeReply::NeverAnswer());
+    SeedResident(server.Address());
+    SetRegRaw(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "maxAdjust", REG_SZ, std::string("12345678\0", 9));
+    SetRegRaw(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "attempts", REG_BINARY, std::string("\x07\x01", 2));
+    SetRegRaw(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "adjOpt", REG_QWORD, std::string(8, '\x01'));
+    SetRegRaw(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "timeOut", REG_SZ, std::string("7", 1));
+    SetRegRaw(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "logOpts", REG_DWORD, std::string());
+    RunResidentAndClose();
+    EXPECT_EQ(Number("maxAdjust"), 120) << "too large: the default";
+    EXPECT_EQ(Number("attempts"), 0x0107) << "two bytes, zero-extended";
+    EXPECT_EQ(Number("adjOpt"), 0);
+    EXPECT_EQ(Number("timeOut"), '7');
+    EXPECT_EQ(Number("logOpts"), 0);
+}
+
+TEST_F(Settings, AHostOf511CharactersIsReadWhole)
+{
+    TestTimeServer server(TimeReply::NeverAnswer());
+    SeedResident(server.Address());
+    std::string host(511, 'a');
+    SeedText("host", host);
+    BoxAnswerer warning("NTP Service", IDOK, 0);
+    BoxAnswerer unknownHost("Winsock Error", IDOK, 0);
+    RunResidentAndClose();
+    EXPECT_EQ(warning.Count(), 0);
+    EXPECT_EQ(Text("host"), host);
+}
+
+TEST_F(Settings, AHostOf512CharactersReadsAsNone)
+{
+    SeedText("host", std::string(512, 'a'));
+    BoxAnswerer warning("NTP Service", IDOK, 0);
+    HoravexProcess horavex;
+    EXPECT_TRUE(warning.WaitForCount(1, 15000));
+    ASSERT_TRUE(horavex.WaitForExit(5000) || horavex.Close());
+    EXPECT_EQ(Text("host"), "");
+}
+
+TEST_F(Settings, AHostWithoutATerminatorIsReadToItsEnd)
+{
+    TestTimeServer server(TimeReply::NeverAnswer());
+    SeedResident(server.Address());
+    SetRegRaw(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "host", REG_SZ, server.Address());
+    BoxAnswerer warning("NTP Service", IDOK, 0);
+    HoravexProcess horavex;
+    ASSERT_TRUE(server.WaitForConnections(1, 10000)) << "it fetched from that host";
+    ASSERT_TRUE(horavex.Close());
+    EXPECT_EQ(warning.Count(), 0);
+    EXPECT_EQ(Text("host"), server.Address());
+}
+
+TEST_F(Settings, AHostOf512CharactersWithoutATerminatorReadsAsNone)
+{
+    SetRegRaw(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "host", REG_SZ, std::string(512, 'a'));
+    BoxAnswerer warning("NTP Service", IDOK, 0);
+    HoravexProcess horavex;
+    EXPECT_TRUE(warning.WaitForCount(1, 15000));
+    ASSERT_TRUE(horavex.WaitForExit(5000) || horavex.Close());
+    EXPECT_EQ(Text("host"), "");
+}
+
+TEST_F(Settings, SoundEventsAreAddedWhenMissingAndKeptWhenSet)
+{
+    WriteProfileStringA("sounds", "horavexConnect", NULL);
+    WriteProfileStringA("sounds", "horavexReset", "C:\\windows\\media\\ding.wav,horavex Reset");
+    WriteProfileStringA("sounds", "horavexMaxAdj", "");
+    HoravexProcess horavex("sounds.example");
+    ASSERT_TRUE(horavex.WaitForExit(15000) || horavex.Close());
+    char text[512];
+    GetProfileStringA("sounds", "horavexConnect", "", text, sizeof text);
+    EXPECT_STREQ(text, ",horavex Connect");
+    GetProfileStringA("sounds", "horavexReset", "", text, sizeof text);
+    EXPECT_STREQ(text, "C:\\windows\\media\\ding.wav,horavex Reset");
+    GetProfileStringA("sounds", "horavexMaxAdj", "", text, sizeof text);
+    EXPECT_STREQ(text, ",horavex Max Adjust");
+}
+
+TEST_F(Settings, EverySettingComesBackAsStored)
+{
+    TestTimeServer server(TimeReply::NeverAnswer());
+    SeedResident(server.Address());
+    SeedNumber("attempts", 7);
+    SeedNumber("autoStart", 0);
+    SeedNumber("autoClose", 1);
+    SeedNumber("maxAdjust", 4000000000u);
+    SeedNumber("logOpts", 2);
+    SeedNumber("adjOpt", 1);
+    SeedText("logPath", "C:\\logs\\horavex.log");
+    SeedNumber("timeOut", 15);
+    RunResidentAndClose();
+    EXPECT_EQ(Text("host"), server.Address());
+    EXPECT_EQ(Number("attempts"), 7);
+    EXPECT_EQ(Number("reportOnly"), 1);
+    EXPECT_EQ(Number("autoStart"), 0);
+    EXPECT_EQ(Number("autoClose"), 1);
+    EXPECT_EQ(Number("sysTray"), 1);
+    EXPECT_EQ(Number("quiet"), 1);
+    EXPECT_EQ(Number("maxAdjust"), 4000000000LL);
+    EXPECT_EQ(Number("logOpts"), 2);
+    EXPECT_EQ(Number("adjOpt"), 1);
+    EXPECT_EQ(Text("logPath"), "C:\\logs\\horavex.log");
+    EXPECT_EQ(Number("timeOut"), 15);
+}
+
+TEST_F(Settings, ACancelledSessionEndSavesNothingAndTheEndSavesAll)
+{
+    TestTimeServer server(TimeReply::NeverAnswer());
+    SeedResident(server.Address());
+    HoravexProcess horavex;
+    HWND window = horavex.MainWindow();
+    ASSERT_NE(window, (HWND)NULL);
+    ASSERT_TRUE(server.WaitForConnections(1, 10000));
+
+    SendMessageA(window, WM_ENDSESSION, FALSE, 0);
+    EXPECT_FALSE(horavex.WaitForExit(300));
+    EXPECT_EQ(Number("attempts"), -1);
+
+    EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, 0), 1);
+    SendMessageA(window, WM_ENDSESSION, TRUE, 0);
+    ASSERT_TRUE(horavex.WaitForExit(10000));
+    EXPECT_EQ(horavex.ExitCode(), 0u);
+    EXPECT_EQ(Number("attempts"), 3);
+    EXPECT_EQ(Text("host"), server.Address());
+    EXPECT_TRUE(server.WaitForClosedByClient(1, 5000)) << "its request's socket was closed";
+}
+
+TEST_F(Settings, WhenTheSettingsCannotBeOpenedTheProgramRunsOnWithoutThem)
+{
+    DanglingKeyLink blocked(VENDOR_KEY);
+    ASSERT_TRUE(blocked.Made());
+    ASSERT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SETTINGS_KEY));
+    BoxAnswerer warning("NTP Service", IDOK, 0);
+    HoravexProcess horavex("blocked.example");
+    ASSERT_TRUE(horavex.WaitForExit(15000) || horavex.Close());
+    EXPECT_EQ(horavex.ExitCode(), 0u);
+    EXPECT_EQ(warning.Count(), 0) << "no warning without the key";
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SETTINGS_KEY));
+}

@@ -1,0 +1,69 @@
+#include "process.h"
+
+#include "app/globals.h"
+#include "windowhelpers.h"
+
+std::string HoravexPath()
+{
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
+    std::string folder(path, length);
+    return folder.substr(0, folder.find_last_of('\\') + 1) + "horavex.exe";
+}
+
+HoravexProcess::HoravexProcess(const std::string &arguments)
+{
+    std::string program = HoravexPath();
+    std::string commandLine = "\"" + program + "\"" + (arguments.empty() ? "" : " " + arguments);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessA(program.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL,
+                        &startup, &info))
+        return;
+    CloseHandle(info.hThread);
+    process_ = info.hProcess;
+    id_ = info.dwProcessId;
+}
+
+HoravexProcess::~HoravexProcess()
+{
+    if (process_ == NULL)
+        return;
+    if (Running()) {
+        TerminateProcess(process_, 99);
+        WaitForSingleObject(process_, 5000);
+    }
+    CloseHandle(process_);
+}
+
+bool HoravexProcess::Running() const
+{
+    return process_ != NULL && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+}
+
+bool HoravexProcess::WaitForExit(DWORD timeoutMs)
+{
+    return process_ != NULL && WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0;
+}
+
+DWORD HoravexProcess::ExitCode() const
+{
+    DWORD code = STILL_ACTIVE;
+    if (process_ != NULL)
+        GetExitCodeProcess(process_, &code);
+    return code;
+}
+
+HWND HoravexProcess::MainWindow(DWORD timeoutMs) const
+{
+    return WaitForWindow(MAIN_WINDOW_CLASS, NULL, id_, timeoutMs);
+}
+
+bool HoravexProcess::Close(DWORD timeoutMs)
+{
+    HWND window = MainWindow(timeoutMs);
+    if (window != NULL)
+        PostMessageA(window, WM_CLOSE, 0, 0);
+    return WaitForExit(timeoutMs);
+}

@@ -1,0 +1,36 @@
+#ifndef HORAVEX_TEST_PROCESS_H
+#define HORAVEX_TEST_PROCESS_H
+
+#include <windows.h>
+
+#include <string>
+
+/* The real horavex.exe (next to the test program), started with a command
+   line as a person would start it; ended by force if still running when
+   the test is done. */
+class HoravexProcess {
+public:
+    explicit HoravexProcess(const std::string &arguments = "");
+    ~HoravexProcess();
+    HoravexProcess(const HoravexProcess &) = delete;
+    HoravexProcess &operator=(const HoravexProcess &) = delete;
+
+    bool Started() const { return process_ != NULL; }
+    DWORD Id() const { return id_; }
+    bool Running() const;
+    bool WaitForExit(DWORD timeoutMs);
+    /* The exit code, or STILL_ACTIVE. */
+    DWORD ExitCode() const;
+    /* Its hidden main window, waited for. */
+    HWND MainWindow(DWORD timeoutMs = 10000) const;
+    /* Asks it to end as its menu's Exit does, and waits. */
+    bool Close(DWORD timeoutMs = 10000);
+
+private:
+    HANDLE process_ = NULL;
+    DWORD id_ = 0;
+};
+
+std::string HoravexPath();
+
+#endif
