@@ -1,23 +1,64 @@
 #include "persist/resultlog.h"
 
+#include <stdio.h>
+#include <string.h>
+
 #include "app/globals.h"
 #include "app/textfmt.h"
 
-/* No log file yet: every line reports that it was not written. */
+#define SHORT_LOG 1
+/* Shown in place of a date that has no calendar fields. */
+#define NO_DATE "--"
+
+/* hh:mm:ss of a time in local time, or the placeholder for a time that has
+   none (a local clock outside 1970 to 2038). */
+static void FormatLocalTimeOfDay(LONG time, char *text, size_t size)
+{
+    time_t t = time;
+    const struct tm *local = time >= 0 ? localtime(&t) : NULL;
+    if (local == NULL)
+        FormatText(text, size, "%s", NO_TIME_OF_DAY);
+    else
+        FormatText(text, size, "%02d:%02d:%02d", local->tm_hour, local->tm_min, local->tm_sec);
+}
+
 int AppendLogLine(AppState *state, LONG serverTime, LONG localTime, const char *label,
                   const char *date)
 {
-    (void)state;
-    (void)serverTime;
-    (void)localTime;
-    (void)label;
-    (void)date;
-    return 0;
+    if (state->logPath == NULL)
+        return 0;
+    FILE *file = fopen(state->logPath, "at");
+    if (file == NULL)
+        return 0;
+    char serverTimeOfDay[16];
+    char localTimeOfDay[16];
+    FormatLocalTimeOfDay(serverTime, serverTimeOfDay, sizeof serverTimeOfDay);
+    FormatLocalTimeOfDay(localTime, localTimeOfDay, sizeof localTimeOfDay);
+    long long difference = (long long)serverTime - localTime;
+    const char *host = TextOrEmpty(state->host);
+    const char *zone = TextOrEmpty(state->tzName);
+    label = TextOrEmpty(label);
+    int printed;
+    if (state->logOpts == SHORT_LOG)
+        printed = fprintf(file, "%s\t%s\t%s\t%s\t%s\t%lld\t%lu ms\t%s\n", host, date, zone,
+                          serverTimeOfDay, localTimeOfDay, difference,
+                          (unsigned long)state->lag, label);
+    else
+        printed = fprintf(file, "%s\t%s\t%s\t%s\t%s\t%ld\t%ld\t%lld\t%lu ms\t%lu ms\t%s\n", host,
+                          date, zone, serverTimeOfDay, localTimeOfDay, (long)serverTime,
+                          (long)localTime, difference, (unsigned long)state->lag,
+                          (unsigned long)state->connectTime, label);
+    fclose(file);
+    return printed >= 0;
 }
 
 int WriteLogEntry(TimeSample *sample, AppState *state)
 {
-    int written = AppendLogLine(state, sample->serverTime, sample->localTime, sample->label, "");
+    if (GetDateFormatA(LOCALE_SYSTEM_DEFAULT, DATE_SHORTDATE, &sample->systemTime, NULL,
+                       textBuffer, TEXT_BUFFER_SIZE - 1) == 0)
+        lstrcpynA(textBuffer, NO_DATE, TEXT_BUFFER_SIZE);
+    int written = AppendLogLine(state, sample->serverTime, sample->localTime, sample->label,
+                                textBuffer);
     if (!written)
         FormatText(textBuffer, sizeof textBuffer, "Error writing to log file %s",
                    TextOrEmpty(state->logPath));

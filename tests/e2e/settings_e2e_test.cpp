@@ -82,7 +82,7 @@ TEST_F(Settings, TheFirstStartWarnsOfTheMissingHostAndStoresTheDefaults)
 TEST_F(Settings, AStoredEmptyHostWarnsToo)
 {
     SeedText("host", "");
-    BoxAnswerer warning("NTP Service", IDOK, 0);
+    BoxAnswerer warning("NTP Service", IDOK, kAnyHoravex);
     HoravexProcess horavex;
     EXPECT_TRUE(warning.WaitForCount(1, 15000));
     if (!horavex.WaitForExit(3000))
@@ -92,7 +92,7 @@ TEST_F(Settings, AStoredEmptyHostWarnsToo)
 TEST_F(Settings, ACommandLineHostIsStoredAndNeedsNoWarning)
 {
     SeedText("host", "old.example");
-    BoxAnswerer warning("NTP Service", IDOK, 0);
+    BoxAnswerer warning("NTP Service", IDOK, kAnyHoravex);
     HoravexProcess horavex("new.example");
     ASSERT_TRUE(horavex.WaitForExit(15000) || horavex.Close());
     EXPECT_EQ(horavex.ExitCode(), 0u);
@@ -102,7 +102,7 @@ TEST_F(Settings, ACommandLineHostIsStoredAndNeedsNoWarning)
 
 TEST_F(Settings, ACommandLineHostCountsOnTheVeryFirstStart)
 {
-    BoxAnswerer warning("NTP Service", IDOK, 0);
+    BoxAnswerer warning("NTP Service", IDOK, kAnyHoravex);
     HoravexProcess horavex("first.example");
     ASSERT_TRUE(horavex.WaitForExit(15000) || horavex.Close());
     EXPECT_EQ(warning.Count(), 0);
@@ -187,8 +187,8 @@ TEST_F(Settings, AHostOf511CharactersIsReadWhole)
     SeedResident(server.Address());
     std::string host(511, 'a');
     SeedText("host", host);
-    BoxAnswerer warning("NTP Service", IDOK, 0);
-    BoxAnswerer unknownHost("Winsock Error", IDOK, 0);
+    BoxAnswerer warning("NTP Service", IDOK, kAnyHoravex);
+    BoxAnswerer unknownHost("Winsock Error", IDOK, kAnyHoravex);
     RunResidentAndClose();
     EXPECT_EQ(warning.Count(), 0);
     EXPECT_EQ(Text("host"), host);
@@ -197,7 +197,7 @@ TEST_F(Settings, AHostOf511CharactersIsReadWhole)
 TEST_F(Settings, AHostOf512CharactersReadsAsNone)
 {
     SeedText("host", std::string(512, 'a'));
-    BoxAnswerer warning("NTP Service", IDOK, 0);
+    BoxAnswerer warning("NTP Service", IDOK, kAnyHoravex);
     HoravexProcess horavex;
     EXPECT_TRUE(warning.WaitForCount(1, 15000));
     ASSERT_TRUE(horavex.WaitForExit(5000) || horavex.Close());
@@ -209,7 +209,7 @@ TEST_F(Settings, AHostWithoutATerminatorIsReadToItsEnd)
     TestTimeServer server(TimeReply::NeverAnswer());
     SeedResident(server.Address());
     SetRegRaw(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "host", REG_SZ, server.Address());
-    BoxAnswerer warning("NTP Service", IDOK, 0);
+    BoxAnswerer warning("NTP Service", IDOK, kAnyHoravex);
     HoravexProcess horavex;
     ASSERT_TRUE(server.WaitForConnections(1, 10000)) << "it fetched from that host";
     ASSERT_TRUE(horavex.Close());
@@ -220,7 +220,7 @@ TEST_F(Settings, AHostWithoutATerminatorIsReadToItsEnd)
 TEST_F(Settings, AHostOf512CharactersWithoutATerminatorReadsAsNone)
 {
     SetRegRaw(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "host", REG_SZ, std::string(512, 'a'));
-    BoxAnswerer warning("NTP Service", IDOK, 0);
+    BoxAnswerer warning("NTP Service", IDOK, kAnyHoravex);
     HoravexProcess horavex;
     EXPECT_TRUE(warning.WaitForCount(1, 15000));
     ASSERT_TRUE(horavex.WaitForExit(5000) || horavex.Close());
@@ -297,7 +297,7 @@ TEST_F(Settings, WhenTheSettingsCannotBeOpenedTheProgramRunsOnWithoutThem)
     DanglingKeyLink blocked(VENDOR_KEY);
     ASSERT_TRUE(blocked.Made());
     ASSERT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SETTINGS_KEY));
-    BoxAnswerer warning("NTP Service", IDOK, 0);
+    BoxAnswerer warning("NTP Service", IDOK, kAnyHoravex);
     HoravexProcess horavex("blocked.example");
     ASSERT_TRUE(horavex.WaitForExit(15000) || horavex.Close());
     EXPECT_EQ(horavex.ExitCode(), 0u);

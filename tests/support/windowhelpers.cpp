@@ -11,6 +11,20 @@ struct Search {
     HWND found;
 };
 
+bool IsHoravex(DWORD processId)
+{
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (process == NULL)
+        return false;
+    char path[MAX_PATH];
+    DWORD size = sizeof path;
+    bool found = QueryFullProcessImageNameA(process, 0, path, &size) != 0;
+    CloseHandle(process);
+    const char name[] = "\\horavex.exe";
+    size_t length = sizeof name - 1;
+    return found && size >= length && lstrcmpiA(path + size - length, name) == 0;
+}
+
 BOOL CALLBACK MatchWindow(HWND window, LPARAM lParam)
 {
     Search *search = reinterpret_cast<Search *>(lParam);
@@ -20,7 +34,7 @@ BOOL CALLBACK MatchWindow(HWND window, LPARAM lParam)
     if (search->processId != 0) {
         DWORD owner = 0;
         GetWindowThreadProcessId(window, &owner);
-        if (owner != search->processId)
+        if (search->processId == kAnyHoravex ? !IsHoravex(owner) : owner != search->processId)
             return TRUE;
     }
     if (search->title != NULL && WindowText(window) != search->title)

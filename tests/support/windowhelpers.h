@@ -9,6 +9,9 @@
 #include <thread>
 #include <vector>
 
+/* For processId: any running horavex.exe, whichever started it. */
+constexpr DWORD kAnyHoravex = 0xFFFFFFFFu;
+
 /* A top-level window of the class (and title, unless null) that belongs to
    the process (any process when 0), waited for up to timeoutMs. */
 HWND WaitForWindow(const char *className, const char *title, DWORD processId, DWORD timeoutMs);

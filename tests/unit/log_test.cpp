@@ -1,0 +1,268 @@
+#include <gtest/gtest.h>
+
+#include <string.h>
+#include <time.h>
+
+#include <string>
+#include <vector>
+
+#include "app/globals.h"
+#include "app/stringlist.h"
+#include "logfile.h"
+#include "persist/resultlog.h"
+#include "statewindow.h"
+#include "timeclient/adjustlimit.h"
+#include "windowhelpers.h"
+
+namespace {
+
+/* The time that reads hh:mm:ss local time on 2001-03-04. */
+LONG LocalTimeAt(int hour, int minute, int second)
+{
+    struct tm fields = {};
+    fields.tm_year = 101;
+    fields.tm_mon = 2;
+    fields.tm_mday = 4;
+    fields.tm_hour = hour;
+    fields.tm_min = minute;
+    fields.tm_sec = second;
+    fields.tm_isdst = -1;
+    return (LONG)mktime(&fields);
+}
+
+class LogTest : public ::testing::Test {
+protected:
+    StateWindow owner;
+    TempLogFile log;
+
+    void SetUp() override
+    {
+        owner.state.host = ReplaceString(owner.state.host, "time.example.org");
+        owner.state.logPath = ReplaceString(owner.state.logPath, log.Path().c_str());
+        owner.state.lag = 250;
+        owner.state.connectTime = 120;
+    }
+
+    std::vector<std::string> OnlyLine()
+    {
+        std::vector<std::string> lines;
+        EXPECT_TRUE(log.Lines(&lines)) << "every line ends in CR LF";
+        EXPECT_EQ(lines.size(), 1u);
+        return lines.empty() ? std::vector<std::string>() : SplitFields(lines[0]);
+    }
+};
+
+} // namespace
+
+TEST_F(LogTest, TheShortLayoutHasEightFields)
+{
+    owner.state.logOpts = 1;
+    LONG local = LocalTimeAt(9, 5, 3);
+    ASSERT_EQ(AppendLogLine(&owner.state, local - 30, local, LABEL_RESET, "3/4/2001"), 1);
+    std::vector<std::string> line = OnlyLine();
+    EXPECT_EQ(line, (std::vector<std::string>{"time.example.org", "3/4/2001", "Test Zone",
+                                              "09:04:33", "09:05:03", "-30", "250 ms",
+                                              "reset"}));
+}
+
+TEST_F(LogTest, TheVerboseLayoutHasElevenFields)
+{
+    owner.state.logOpts = 2;
+    LONG local = LocalTimeAt(23, 59, 58);
+    ASSERT_EQ(AppendLogLine(&owner.state, local + 3, local, LABEL_ACCEPT, "3/4/2001"), 1);
+    std::vector<std::string> line = OnlyLine();
+    EXPECT_EQ(line, (std::vector<std::string>{
+                        "time.example.org", "3/4/2001", "Test Zone", "00:00:01", "23:59:58",
+                        std::to_string(local + 3), std::to_string(local), "3", "250 ms",
+                        "120 ms", "accept"}));
+}
+
+TEST_F(LogTest, EveryOtherOptionWritesTheVerboseLayout)
+{
+    owner.state.logOpts = 7;
+    ASSERT_EQ(AppendLogLine(&owner.state, 1000, 1000, LABEL_IGNORE, "d"), 1);
+    EXPECT_EQ(OnlyLine().size(), 11u);
+}
+
+TEST_F(LogTest, LinesAreAppended)
+{
+    owner.state.logOpts = 1;
+    AppendLogLine(&owner.state, 1000, 1000, LABEL_RESET, "d");
+    owner.state.host = ReplaceString(owner.state.host, "second.example");
+    AppendLogLine(&owner.state, 1000, 1000, LABEL_RESET, "d");
+    std::vector<std::string> lines;
+    ASSERT_TRUE(log.Lines(&lines));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(SplitFields(lines[0])[0], "time.example.org");
+    EXPECT_EQ(SplitFields(lines[1])[0], "second.example");
+}
+
+TEST_F(LogTest, AnIgnoredReadingShowsOneTimeTwiceAndNoDifference)
+{
+    owner.state.logOpts = 1;
+    LONG local = LocalTimeAt(12, 0, 0);
+    AppendLogLine(&owner.state, local, local, LABEL_IGNORE, "d");
+    std::vector<std::string> line = OnlyLine();
+    ASSERT_EQ(line.size(), 8u);
+    EXPECT_EQ(line[3], "12:00:00");
+    EXPECT_EQ(line[4], "12:00:00");
+    EXPECT_EQ(line[5], "0");
+    EXPECT_EQ(line[7], "ignore");
+}
+
+TEST_F(LogTest, ALocalClockOutOfRangeHasNoTimeOfDay)
+{
+    owner.state.logOpts = 2;
+    LONG server = LocalTimeAt(8, 0, 0);
+    ASSERT_EQ(AppendLogLine(&owner.state, server, -1, LABEL_ACCEPT, "d"), 1);
+    std::vector<std::string> line = OnlyLine();
+    ASSERT_EQ(line.size(), 11u);
+    EXPECT_EQ(line[3], "08:00:00");
+    EXPECT_EQ(line[4], "--:--:--");
+    EXPECT_EQ(line[6], "-1");
+    EXPECT_EQ(line[7], std::to_string((long long)server + 1));
+}
+
+TEST_F(LogTest, WriteLogEntryDatesTheLineWithTheUtcDate)
+{
+    owner.state.logOpts = 1;
+    TimeSample sample;
+    memset(&sample, 0, sizeof sample);
+    sample.serverTime = sample.localTime = 978307200 + 12 * 3600;
+    sample.label = LABEL_RESET;
+    ToUtcFields(&sample);
+    ASSERT_EQ(WriteLogEntry(&sample, &owner.state), 1);
+    char date[64];
+    SYSTEMTIME day = {2001, 1, 0, 1, 0, 0, 0, 0};
+    GetDateFormatA(LOCALE_SYSTEM_DEFAULT, DATE_SHORTDATE, &day, NULL, date, sizeof date);
+    EXPECT_STREQ(textBuffer, date) << "the date is left in the shared buffer";
+    EXPECT_EQ(OnlyLine()[1], date);
+}
+
+TEST_F(LogTest, AMissingFolderIsReportedWithThePath)
+{
+    owner.state.logOpts = 1;
+    owner.state.logPath = ReplaceString(owner.state.logPath, "C:\\no\\such\\folder\\horavex.log");
+    TimeSample sample;
+    memset(&sample, 0, sizeof sample);
+    sample.label = LABEL_RESET;
+    EXPECT_EQ(WriteLogEntry(&sample, &owner.state), 0);
+    EXPECT_STREQ(textBuffer, "Error writing to log file C:\\no\\such\\folder\\horavex.log");
+}
+
+TEST_F(LogTest, AFolderIsNoLogFile)
+{
+    owner.state.logOpts = 1;
+    char folder[MAX_PATH];
+    GetTempPathA(sizeof folder, folder);
+    owner.state.logPath = ReplaceString(owner.state.logPath, folder);
+    EXPECT_EQ(AppendLogLine(&owner.state, 1000, 1000, LABEL_RESET, "d"), 0);
+}
+
+TEST_F(LogTest, AnEmptyPathWritesNothing)
+{
+    owner.state.logOpts = 1;
+    owner.state.logPath = ReplaceString(owner.state.logPath, "");
+    TimeSample sample;
+    memset(&sample, 0, sizeof sample);
+    sample.label = LABEL_RESET;
+    EXPECT_EQ(WriteLogEntry(&sample, &owner.state), 0);
+    EXPECT_STREQ(textBuffer, "Error writing to log file ");
+}
+
+TEST_F(LogTest, NoPathAtAllNamesAnEmptyOne)
+{
+    owner.state.logOpts = 1;
+    free(owner.state.logPath);
+    owner.state.logPath = NULL;
+    TimeSample sample;
+    memset(&sample, 0, sizeof sample);
+    sample.label = LABEL_RESET;
+    EXPECT_EQ(WriteLogEntry(&sample, &owner.state), 0);
+    EXPECT_STREQ(textBuffer, "Error writing to log file ");
+}
+
+TEST_F(LogTest, ALongPathIsCutInTheReport)
+{
+    owner.state.logOpts = 1;
+    std::string path = "C:\\" + std::string(600, 'p');
+    owner.state.logPath = ReplaceString(owner.state.logPath, path.c_str());
+    TimeSample sample;
+    memset(&sample, 0, sizeof sample);
+    sample.label = LABEL_RESET;
+    EXPECT_EQ(WriteLogEntry(&sample, &owner.state), 0);
+    EXPECT_EQ(strlen(textBuffer), 511u);
+}
+
+class LoggedReadings : public LogTest {
+protected:
+    BoxAnswerer logErrors{"Log Error", IDOK};
+    BoxAnswerer clockErrors{"horavex Error", IDOK};
+
+    TimeSample FarReading()
+    {
+        TimeSample sample;
+        memset(&sample, 0, sizeof sample);
+        sample.localTime = CurrentTime();
+        sample.serverTime = sample.localTime + 3 * 3600;
+        return sample;
+    }
+};
+
+TEST_F(LoggedReadings, AReadingThatCannotBeWrittenIsReportedEveryTime)
+{
+    owner.state.logOpts = 1;
+    owner.state.maxAdjust = 0;
+    owner.state.logPath = ReplaceString(owner.state.logPath, "");
+    for (int i = 0; i < 2; i++) {
+        TimeSample sample = FarReading();
+        sample.serverTime = sample.localTime;
+        ApplyTime(owner.window, &sample, &owner.state);
+    }
+    ASSERT_EQ(logErrors.Count(), 2);
+    EXPECT_EQ(logErrors.Text(), "Error writing to log file ");
+    EXPECT_EQ(logErrors.Owner(), owner.window);
+    EXPECT_EQ(clockErrors.Count(), 0);
+}
+
+TEST_F(LoggedReadings, TheClockErrorComesFirstAndTheLineIsStillWritten)
+{
+    owner.state.logOpts = 1;
+    owner.state.maxAdjust = 0;
+    TimeSample sample = FarReading();
+    ApplyTime(owner.window, &sample, &owner.state);
+    EXPECT_EQ(clockErrors.Count(), 1);
+    EXPECT_EQ(logErrors.Count(), 0);
+    EXPECT_EQ(OnlyLine()[7], "reset");
+}
+
+TEST_F(LoggedReadings, BothBoxesCanFollowOneAnother)
+{
+    owner.state.logOpts = 1;
+    owner.state.maxAdjust = 0;
+    owner.state.logPath = ReplaceString(owner.state.logPath, "C:\\no\\such\\folder\\h.log");
+    TimeSample sample = FarReading();
+    ApplyTime(owner.window, &sample, &owner.state);
+    EXPECT_EQ(clockErrors.Count(), 1);
+    EXPECT_EQ(logErrors.Count(), 1);
+}
+
+TEST_F(LoggedReadings, ReportOnlyLogsNothing)
+{
+    owner.state.logOpts = 1;
+    owner.state.reportOnly = 1;
+    TimeSample sample = FarReading();
+    ApplyTime(owner.window, &sample, &owner.state);
+    EXPECT_FALSE(log.Exists());
+    EXPECT_EQ(clockErrors.Count() + logErrors.Count(), 0);
+}
+
+TEST_F(LoggedReadings, LoggingOffWritesNothing)
+{
+    owner.state.logOpts = 0;
+    owner.state.maxAdjust = 0;
+    TimeSample sample = FarReading();
+    sample.serverTime = sample.localTime;
+    ApplyTime(owner.window, &sample, &owner.state);
+    EXPECT_FALSE(log.Exists());
+}
