@@ -17,17 +17,9 @@ if [ -n "${DISPLAY:-}" ]; then
     exec wine "$program" "$@"
 fi
 
-displayfile=$(mktemp)
-Xvfb -displayfd 3 -screen 0 1024x768x24 3>"$displayfile" >/dev/null 2>&1 &
-xvfb=$!
+. scripts/private-display.sh
+start_private_display
 trap 'kill "$xvfb" 2>/dev/null || true' EXIT
-for _ in $(seq 100); do
-    [ -s "$displayfile" ] && break
-    sleep 0.1
-done
-DISPLAY=":$(head -n 1 "$displayfile")"
-export DISPLAY
-rm -f "$displayfile"
 echo "No X display: horavex runs on the private display $DISPLAY"
 echo "(look at it with: DISPLAY=$DISPLAY import -window root shot.png)."
 wine explorer /desktop=Horavex,1024x768 "$program" "$@"

@@ -11,16 +11,8 @@ export WINEPREFIX="$PWD/build/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
-displayfile=$(mktemp)
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$displayfile" >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 100); do
-    [ -s "$displayfile" ] && break
-    sleep 0.1
-done
-DISPLAY=":$(head -n 1 "$displayfile")"
-export DISPLAY
-rm -f "$displayfile"
+. scripts/private-display.sh
+start_private_display
 
 stop() {
     wineserver -k 2>/dev/null || true

@@ -8,36 +8,13 @@
 #include "app/mainwnd.h"
 #include "app/serverlist.h"
 #include "e2e.h"
+#include "expected.h"
 #include "logfile.h"
 #include "pump.h"
 #include "timeclient/timesample.h"
 #include "timeserver.h"
 #include "windowhelpers.h"
 
-namespace {
-
-std::string TimeOfDay(uint32_t raw)
-{
-    TimeSample sample;
-    memset(&sample, 0, sizeof sample);
-    sample.serverTime = ServerTimeFromReply(raw);
-    char text[512];
-    FormatTimeOfDay(&sample, text, sizeof text);
-    return text;
-}
-
-/* The zone name as the program reads it at start. */
-std::string ZoneName()
-{
-    TIME_ZONE_INFORMATION zone;
-    DWORD id = GetTimeZoneInformation(&zone);
-    char name[64];
-    WideCharToMultiByte(CP_ACP, 0, id == TIME_ZONE_ID_DAYLIGHT ? zone.DaylightName : zone.StandardName,
-                        -1, name, sizeof name, NULL, NULL);
-    return name;
-}
-
-} // namespace
 
 class QuietRun : public EndToEnd {
 };
@@ -56,7 +33,7 @@ TEST_F(QuietRun, ShowsTheReadingInTheMainWindowTitleAndKeepsItsSettings)
     ASSERT_NE(window, (HWND)NULL);
     ASSERT_TRUE(WaitUntil([&] { return WindowText(window) != MAIN_WINDOW_TITLE; }, 10000));
     ASSERT_EQ(server.Sent().size(), 1u);
-    EXPECT_EQ(WindowText(window), TimeOfDay(server.Sent()[0]));
+    EXPECT_EQ(WindowText(window), ShownTimeOfDay(server.Sent()[0]));
     EXPECT_TRUE(horavex.Running()) << "resident";
     ASSERT_TRUE(horavex.Close());
     EXPECT_EQ(horavex.ExitCode(), 0u);
@@ -149,7 +126,7 @@ TEST_F(QuietRun, ALoggedReadingWritesWhatTheServerSent)
 
     EXPECT_EQ(line[0], server.Address());
     EXPECT_EQ(line[1], date);
-    EXPECT_EQ(line[2], ZoneName());
+    EXPECT_EQ(line[2], ZoneNameInEffect());
     EXPECT_EQ(line[3], timeOfDay);
     EXPECT_EQ(line[5], std::to_string(sent)) << "a lag below 2 s adds nothing";
     long long local = atoll(line[6].c_str());

@@ -2,6 +2,7 @@
 
 #include "app/globals.h"
 #include "app/mainwnd.h"
+#include "expected.h"
 #include "mainwindow.h"
 #include "pump.h"
 
@@ -81,13 +82,8 @@ TEST_F(MainWindowLife, HoldsItsStateFromCreation)
 
 TEST_F(MainWindowLife, NamesTheTimeZoneInEffect)
 {
-    TIME_ZONE_INFORMATION zone;
-    DWORD id = GetTimeZoneInformation(&zone);
-    char expected[64];
-    WideCharToMultiByte(CP_ACP, 0, id == TIME_ZONE_ID_DAYLIGHT ? zone.DaylightName : zone.StandardName,
-                        -1, expected, sizeof expected, NULL, NULL);
     ASSERT_NE(State()->tzName, nullptr);
-    EXPECT_STREQ(State()->tzName, expected);
+    EXPECT_EQ(State()->tzName, ZoneNameInEffect());
 }
 
 TEST_F(MainWindowLife, AgreesThatWindowsMayEnd)

@@ -8,6 +8,7 @@
 #include "app/globals.h"
 #include "app/mainwnd.h"
 #include "app/serverlist.h"
+#include "expected.h"
 #include "mainwindow.h"
 #include "pump.h"
 #include "timeclient/timesample.h"
@@ -15,17 +16,6 @@
 #include "windowhelpers.h"
 
 namespace {
-
-/* The title the main window shows for a reading of raw (no lag added). */
-std::string TitleFor(uint32_t raw)
-{
-    TimeSample sample;
-    memset(&sample, 0, sizeof sample);
-    sample.serverTime = ServerTimeFromReply(raw);
-    char text[512];
-    FormatTimeOfDay(&sample, text, sizeof text);
-    return text;
-}
 
 /* Raw values of distinct times of day, an hour apart. */
 uint32_t HoursLater(int hours)
@@ -55,7 +45,7 @@ TEST_F(QuietTick, ShowsTheServerTimeInTheMainWindowTitle)
     TestTimeServer server(TimeReply::Value(HoursLater(5)).KeepOpen());
     Fetch(server);
     ASSERT_TRUE(WaitForTitleChange(10000));
-    EXPECT_EQ(Title(), TitleFor(HoursLater(5)));
+    EXPECT_EQ(Title(), ShownTimeOfDay(HoursLater(5)));
     EXPECT_TRUE(WaitForRest(1000));
     EXPECT_EQ(server.Connections(), 1);
     EXPECT_TRUE(server.WaitForClosedByClient(1, 5000)) << "the client closes its socket";
@@ -67,17 +57,17 @@ TEST_F(QuietTick, ReadsTimesPastTheServerCounterWrapIn2036)
     TestTimeServer server(TimeReply::Value(0u));
     Fetch(server);
     ASSERT_TRUE(WaitForTitleChange(10000));
-    EXPECT_EQ(Title(), TitleFor(0u));
+    EXPECT_EQ(Title(), ShownTimeOfDay(0u));
 }
 
 TEST_F(QuietTick, EveryPeriodicTickFetchesAgain)
 {
     TestTimeServer server(TimeReply::Values({HoursLater(1), HoursLater(2)}));
     Fetch(server);
-    ASSERT_TRUE(PumpUntil([&] { return Title() == TitleFor(HoursLater(1)); }, 10000));
+    ASSERT_TRUE(PumpUntil([&] { return Title() == ShownTimeOfDay(HoursLater(1)); }, 10000));
     ASSERT_TRUE(WaitForRest(1000));
     PostMessageA(window_, WM_TIMER, 100, 0);
-    EXPECT_TRUE(PumpUntil([&] { return Title() == TitleFor(HoursLater(2)); }, 10000));
+    EXPECT_TRUE(PumpUntil([&] { return Title() == ShownTimeOfDay(HoursLater(2)); }, 10000));
     EXPECT_EQ(server.Connections(), 2);
 }
 
@@ -88,7 +78,7 @@ TEST_F(QuietTick, CalibrationConnectsOnceMoreThanItsCountAndOnlyTheLastReadingCo
     Fetch(server);
     State()->calibrationsLeft = 3;
     ASSERT_TRUE(WaitForTitleChange(10000));
-    EXPECT_EQ(Title(), TitleFor(HoursLater(4)));
+    EXPECT_EQ(Title(), ShownTimeOfDay(HoursLater(4)));
     EXPECT_EQ(server.Connections(), 4);
     EXPECT_EQ(State()->calibrationsLeft, 0u);
     EXPECT_TRUE(WaitForRest(1000));
@@ -114,7 +104,7 @@ TEST_F(QuietTick, WithoutCalibrationConnectsOnce)
     Fetch(server);
     State()->attempts = 3;
     ASSERT_TRUE(WaitForTitleChange(10000));
-    EXPECT_EQ(Title(), TitleFor(HoursLater(1)));
+    EXPECT_EQ(Title(), ShownTimeOfDay(HoursLater(1)));
     EXPECT_EQ(server.Connections(), 1);
 }
 
