@@ -30,6 +30,15 @@ LONG LocalTimeAt(int hour, int minute, int second)
     return (LONG)mktime(&fields);
 }
 
+/* A reading at 1970-01-01 00:00 UTC that the policy left as it was. */
+TimeSample ResetSample()
+{
+    TimeSample sample;
+    memset(&sample, 0, sizeof sample);
+    sample.label = LABEL_RESET;
+    return sample;
+}
+
 class LogTest : public ::testing::Test {
 protected:
     StateWindow owner;
@@ -143,9 +152,7 @@ TEST_F(LogTest, AMissingFolderIsReportedWithThePath)
 {
     owner.state.logOpts = 1;
     owner.state.logPath = ReplaceString(owner.state.logPath, "C:\\no\\such\\folder\\horavex.log");
-    TimeSample sample;
-    memset(&sample, 0, sizeof sample);
-    sample.label = LABEL_RESET;
+    TimeSample sample = ResetSample();
     EXPECT_EQ(WriteLogEntry(&sample, &owner.state), 0);
     EXPECT_STREQ(textBuffer, "Error writing to log file C:\\no\\such\\folder\\horavex.log");
 }
@@ -163,9 +170,7 @@ TEST_F(LogTest, AnEmptyPathWritesNothing)
 {
     owner.state.logOpts = 1;
     owner.state.logPath = ReplaceString(owner.state.logPath, "");
-    TimeSample sample;
-    memset(&sample, 0, sizeof sample);
-    sample.label = LABEL_RESET;
+    TimeSample sample = ResetSample();
     EXPECT_EQ(WriteLogEntry(&sample, &owner.state), 0);
     EXPECT_STREQ(textBuffer, "Error writing to log file ");
 }
@@ -175,9 +180,7 @@ TEST_F(LogTest, NoPathAtAllNamesAnEmptyOne)
     owner.state.logOpts = 1;
     free(owner.state.logPath);
     owner.state.logPath = NULL;
-    TimeSample sample;
-    memset(&sample, 0, sizeof sample);
-    sample.label = LABEL_RESET;
+    TimeSample sample = ResetSample();
     EXPECT_EQ(WriteLogEntry(&sample, &owner.state), 0);
     EXPECT_STREQ(textBuffer, "Error writing to log file ");
 }
@@ -187,9 +190,7 @@ TEST_F(LogTest, ALongPathIsCutInTheReport)
     owner.state.logOpts = 1;
     std::string path = "C:\\" + std::string(600, 'p');
     owner.state.logPath = ReplaceString(owner.state.logPath, path.c_str());
-    TimeSample sample;
-    memset(&sample, 0, sizeof sample);
-    sample.label = LABEL_RESET;
+    TimeSample sample = ResetSample();
     EXPECT_EQ(WriteLogEntry(&sample, &owner.state), 0);
     EXPECT_EQ(strlen(textBuffer), 511u);
 }
