@@ -3,11 +3,9 @@
 # missing.  Wine's 32-bit half comes from the i386 archive.
 set -eu
 
-packages="cmake make g++-mingw-w64-i686 mingw-w64-i686-dev googletest python3
+packages="cmake make g++-mingw-w64-i686 mingw-w64-i686-dev
+          g++-mingw-w64-x86-64 mingw-w64-x86-64-dev googletest python3
           wine wine32:i386 wine64 fonts-wine xvfb xauth iproute2 util-linux"
-if [ "${HORAVEX_WITH_64BIT:-0}" = 1 ]; then
-    packages="$packages g++-mingw-w64-x86-64 mingw-w64-x86-64-dev"
-fi
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

@@ -7,7 +7,9 @@ cd "$(dirname "$0")/.."
 
 ip link set lo up
 
-export WINEPREFIX="$PWD/build/wineprefix"
+. scripts/wine-env.sh
+echo "Testing the ${bits}-bit build ($build)."
+export WINEPREFIX="$PWD/$build/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
@@ -22,15 +24,15 @@ trap stop EXIT
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "Creating the Wine prefix (once) ..."
-    wine wineboot -i >/dev/null 2>&1
+    "$wine" wineboot -i >/dev/null 2>&1
 fi
 # All windows inside one Wine desktop window: without a window manager,
 # Wine otherwise waits 2 s for every closed top-level window.  The setting
 # counts from the next wineserver on.
 marker="$WINEPREFIX/.horavex-desktop"
 if [ ! -f "$marker" ]; then
-    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f \
+    "$wine" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+    "$wine" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f \
         >/dev/null 2>&1
     touch "$marker"
 fi
@@ -38,8 +40,8 @@ wineserver -k 2>/dev/null || true
 wineserver -w
 # One server for the run, detached from ctest's output pipes.
 wineserver -f -p </dev/null >/dev/null 2>&1 &
-wine wineboot -u >/dev/null 2>&1
+"$wine" wineboot -u >/dev/null 2>&1
 
 status=0
-ctest --test-dir build --output-on-failure --parallel 3 "$@" || status=$?
+ctest --test-dir "$build" --output-on-failure --parallel 3 "$@" || status=$?
 exit $status

@@ -15,6 +15,9 @@ public:
     AddressSpaceHog(const AddressSpaceHog &) = delete;
     AddressSpaceHog &operator=(const AddressSpaceHog &) = delete;
 
+    /* Only a 32-bit address space is small enough to use up. */
+    static bool CanExhaust() { return sizeof(void *) == 4; }
+
 private:
     std::vector<void *> regions_;
 };
