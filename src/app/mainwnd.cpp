@@ -3,11 +3,12 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "app/appstate.h"
-#include "app/globals.h"
-#include "app/serverlist.h"
-#include "app/stringlist.h"
-#include "app/textfmt.h"
+#include "base/appstate.h"
+#include "base/fetchtimer.h"
+#include "base/globals.h"
+#include "base/serverlist.h"
+#include "base/stringlist.h"
+#include "base/textfmt.h"
 #include "persist/settings.h"
 #include "resource.h"
 #include "timeclient/request.h"
@@ -16,15 +17,6 @@
 #include "ui/flyout.h"
 #include "ui/maindlg.h"
 #include "ui/tray.h"
-
-#define FETCH_TIMER_ID 100
-#define MS_PER_MINUTE 60000ULL
-
-UINT FetchPeriod(DWORD minutes)
-{
-    unsigned long long period = minutes * MS_PER_MINUTE;
-    return period > USER_TIMER_MAXIMUM ? USER_TIMER_MAXIMUM : (UINT)period;
-}
 
 static void ReadTimeZoneName(void)
 {

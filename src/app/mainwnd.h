@@ -7,10 +7,6 @@
 
 BOOL RegisterMainWindowClass(HINSTANCE instance);
 
-/* Milliseconds between fetches for a period in minutes, capped at what
-   SetTimer takes. */
-UINT FetchPeriod(DWORD minutes);
-
 /* The hidden main window; null when its state could not be made. */
 HWND CreateMainWindow(HINSTANCE instance);
 

@@ -1,8 +1,8 @@
 #include <windows.h>
 #include <winsock.h>
 
-#include "app/appstate.h"
-#include "app/globals.h"
+#include "base/appstate.h"
+#include "base/globals.h"
 #include "app/mainwnd.h"
 #include "persist/settings.h"
 #include "resource.h"

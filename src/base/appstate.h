@@ -1,5 +1,5 @@
-#ifndef HORAVEX_APPSTATE_H
-#define HORAVEX_APPSTATE_H
+#ifndef HORAVEX_BASE_APPSTATE_H
+#define HORAVEX_BASE_APPSTATE_H
 
 #include <windows.h>
 #include <winsock.h>

@@ -1,8 +1,7 @@
-#ifndef HORAVEX_GLOBALS_H
-#define HORAVEX_GLOBALS_H
+#ifndef HORAVEX_BASE_GLOBALS_H
+#define HORAVEX_BASE_GLOBALS_H
 
 #include <windows.h>
-#include <winsock.h>
 
 #define MAIN_WINDOW_CLASS "qvx-horavex"
 #define HELP_FILE "horavex.hlp"
@@ -13,7 +12,6 @@
 #define UM_TRAY (WM_USER + 4)
 
 #define TEXT_BUFFER_SIZE 512
-#define STARTUP_LINK_PATH_SIZE (MAX_PATH + 1)
 
 /* Which window's ApplyTime a flag of applyingTime guards. */
 enum { APPLY_MAIN_WINDOW, APPLY_MAIN_DIALOG, APPLY_OWNERS };
@@ -21,11 +19,6 @@ enum { APPLY_MAIN_WINDOW, APPLY_MAIN_DIALOG, APPLY_OWNERS };
 extern HWND mainWindow;
 extern HINSTANCE appInstance;
 extern char textBuffer[TEXT_BUFFER_SIZE];
-extern HMENU trayMenu;
-extern int dialogOpen;
 extern int applyingTime[APPLY_OWNERS];
-extern int firstDialog;
-extern struct sockaddr_in serverAddress;
-extern char startupLinkPath[STARTUP_LINK_PATH_SIZE];
 
 #endif

@@ -1,4 +1,4 @@
-#include "app/stringlist.h"
+#include "base/stringlist.h"
 
 #include <stdlib.h>
 #include <string.h>

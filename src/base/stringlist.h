@@ -1,7 +1,7 @@
 #ifndef HORAVEX_STRINGLIST_H
 #define HORAVEX_STRINGLIST_H
 
-#include "app/appstate.h"
+#include "base/appstate.h"
 
 /* Appends a copy of text; null when memory ran out (the list is unchanged). */
 char *StringListAdd(StringList *list, const char *text);

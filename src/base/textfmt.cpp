@@ -1,4 +1,4 @@
-#include "app/textfmt.h"
+#include "base/textfmt.h"
 
 #include <stdio.h>
 

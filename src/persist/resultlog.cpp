@@ -3,8 +3,8 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "app/globals.h"
-#include "app/textfmt.h"
+#include "base/globals.h"
+#include "base/textfmt.h"
 
 #define SHORT_LOG 1
 /* Shown in place of a date that has no calendar fields. */

@@ -1,7 +1,8 @@
 #ifndef HORAVEX_RESULTLOG_H
 #define HORAVEX_RESULTLOG_H
 
-#include "timeclient/timesample.h"
+#include "base/appstate.h"
+#include "base/timesample.h"
 
 /* Appends the sample's line; on failure textBuffer holds the error text. */
 int WriteLogEntry(TimeSample *sample, AppState *state);

@@ -4,10 +4,10 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "app/globals.h"
-#include "app/serverlist.h"
-#include "app/stringlist.h"
-#include "app/textfmt.h"
+#include "base/globals.h"
+#include "base/serverlist.h"
+#include "base/stringlist.h"
+#include "base/textfmt.h"
 #include "persist/regkeyguard.h"
 
 #define SETTINGS_KEY "Software\\Quillmoor\\Horavex"

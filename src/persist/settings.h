@@ -1,7 +1,7 @@
 #ifndef HORAVEX_SETTINGS_H
 #define HORAVEX_SETTINGS_H
 
-#include "app/appstate.h"
+#include "base/appstate.h"
 
 void LoadSettings(AppState *state);
 void SaveSettings(const AppState *state);

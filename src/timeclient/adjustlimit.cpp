@@ -1,7 +1,7 @@
 #include "timeclient/adjustlimit.h"
 
-#include "app/globals.h"
-#include "app/textfmt.h"
+#include "base/globals.h"
+#include "base/textfmt.h"
 
 #define MS_PER_SECOND 1000
 

@@ -2,13 +2,15 @@
 
 #include <string.h>
 
-#include "app/globals.h"
-#include "app/textfmt.h"
+#include "base/globals.h"
+#include "base/textfmt.h"
 #include "resource.h"
 #include "timeclient/sockerr.h"
 
 #define TIME_SERVICE "time"
 #define REQUEST_EVENTS (FD_READ | FD_CONNECT | FD_CLOSE)
+
+struct sockaddr_in serverAddress;
 
 /* Buttons of the main dialog; the hidden main window has neither. */
 #define GET_TIME_BUTTON IDOK
@@ -59,7 +61,7 @@ int StartRequest(HWND owner, AppState *state)
     }
     state->sock = timeSocket;
     state->busy = 1;
-    state->busyCursor = LoadCursorA(appInstance, MAKEINTRESOURCEA(IDC_BUSY));
+    state->busyCursor = LoadCursorA(appInstance, MAKEINTRESOURCEA(IDCUR_BUSY));
     SetCursor(state->busyCursor);
     /* Non-blocking: the outcome arrives as FD_CONNECT. */
     connect(timeSocket, (const struct sockaddr *)&serverAddress, sizeof serverAddress);

@@ -1,9 +1,12 @@
 #ifndef HORAVEX_REQUEST_H
 #define HORAVEX_REQUEST_H
 
-#include "app/appstate.h"
+#include "base/appstate.h"
 
 #define TIME_PORT 37
+
+/* Address of the current request. */
+extern struct sockaddr_in serverAddress;
 
 /* Starts a request whose notifications go to owner as UM_SOCKET.
    1 when the connection attempt is under way, 0 when it failed to start

@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <winsock.h>
 
-#include "app/globals.h"
+#include "base/globals.h"
 
 #define SOCKET_MESSAGE_SIZE 1024
 

@@ -1,7 +1,7 @@
 #ifndef HORAVEX_SOCKERR_H
 #define HORAVEX_SOCKERR_H
 
-#include "app/textfmt.h"
+#include "base/textfmt.h"
 
 /* Shows text with the last Windows Sockets error in a "Winsock Error" box
    owned by the main window. */

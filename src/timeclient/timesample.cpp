@@ -3,7 +3,7 @@
 #include <limits.h>
 #include <string.h>
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "persist/resultlog.h"
 #include "timeclient/adjustlimit.h"
 

@@ -1,24 +1,11 @@
 #ifndef HORAVEX_TIMESAMPLE_H
 #define HORAVEX_TIMESAMPLE_H
 
-#include <time.h>
-
-#include "app/appstate.h"
+#include "base/appstate.h"
+#include "base/timesample.h"
 
 #define REPLY_BYTES 4
 
-/* Shown in place of a time of day that has no calendar fields. */
-#define NO_TIME_OF_DAY "--:--:--"
-
-/* One reading of server and local time, in seconds since 1970 UTC. */
-struct TimeSample {
-    LONG localTime;
-    LONG serverTime;
-    LONG partialTime;
-    const char *label;
-    struct tm *brokenDown;
-    SYSTEMTIME systemTime;
-};
 
 /* The local clock, or -1 when it lies outside 1970 to 2038. */
 LONG CurrentTime(void);

@@ -1,14 +1,505 @@
 #include "ui/maindlg.h"
 
-/* The main dialog's template is not there yet, so the dialog never opens;
-   this only ends it. */
+#include <ctype.h>
+#include <string.h>
+
+#include "base/appstate.h"
+#include "base/globals.h"
+#include "base/serverlist.h"
+#include "base/stringlist.h"
+#include "base/textfmt.h"
+#include "resource.h"
+#include "timeclient/request.h"
+#include "timeclient/timesample.h"
+#include "ui/about.h"
+#include "ui/advanced.h"
+#include "ui/tray.h"
+
+#define AUTO_CLOSE_TIMER_ID 100
+#define AUTO_CLOSE_MS 5000
+#define CLOCK_TIMER_ID 101
+#define CLOCK_MS 1000
+#define MODULE_NAME_SIZE MAX_PATH
+#define NO_DATE "--"
+
+int dialogOpen;
+int firstDialog = 1;
+char startupLinkPath[STARTUP_LINK_PATH_SIZE];
+
+/* The socket of the request this dialog started, so that the dialog ends
+   its own request when it goes and leaves the main window's alone. */
+static SOCKET dialogSocket = INVALID_SOCKET;
+
+/* The host box entry last put into its field.  Typing clears the list's
+   own selection before the dialog hears of the edit, so this is the entry
+   that an emptied field removes. */
+static LRESULT shownHost = CB_ERR;
+
+static void SetField(HWND dialog, int id, const char *text)
+{
+    SetDlgItemTextA(dialog, id, text);
+}
+
+static void ClearResultFields(HWND dialog)
+{
+    SetField(dialog, IDC_MAIN_TIME, "");
+    SetField(dialog, IDC_MAIN_DIFF, "");
+    SetField(dialog, IDC_MAIN_LAG, "");
+}
+
+static void StartDialogRequest(HWND dialog, AppState *state)
+{
+    StartRequest(dialog, state);
+    /* A failure box may have run a loop that ended the program. */
+    state = AppStateOf(mainWindow);
+    dialogSocket = state != NULL ? state->sock : INVALID_SOCKET;
+}
+
+/* The request is over: its socket closed, the controls at rest. */
+static void EndDialogRequest(HWND dialog, AppState *state)
+{
+    closesocket(state->sock);
+    ResetRequestControls(dialog, state);
+    dialogSocket = INVALID_SOCKET;
+}
+
+static void StartAutoCloseTimer(HWND dialog, AppState *state)
+{
+    if (state->autoCloseTimer != 0)
+        KillTimer(dialog, state->autoCloseTimer);
+    state->autoCloseTimer = SetTimer(dialog, AUTO_CLOSE_TIMER_ID, AUTO_CLOSE_MS, NULL);
+}
+
+static void FillHostBox(HWND dialog, const AppState *state)
+{
+    HWND box = GetDlgItem(dialog, IDC_MAIN_HOST);
+    for (int i = 0; i < state->hosts.itemCount; i++)
+        SendMessageA(box, CB_ADDSTRING, 0, (LPARAM)state->hosts.items[i]);
+    shownHost = CB_ERR;
+    if (state->host == NULL)
+        return;
+    LRESULT index = SendMessageA(box, CB_FINDSTRINGEXACT, (WPARAM)-1, (LPARAM)state->host);
+    if (index == CB_ERR)
+        index = SendMessageA(box, CB_ADDSTRING, 0, (LPARAM)state->host);
+    shownHost = SendMessageA(box, CB_SETCURSEL, (WPARAM)index, 0);
+}
+
+static void ShowOptions(HWND dialog, const AppState *state)
+{
+    CheckDlgButton(dialog, IDC_MAIN_AUTOCLOSE, state->autoClose ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(dialog, IDC_MAIN_REPORTONLY, state->reportOnly ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(dialog, IDC_MAIN_AUTOSTART, state->autoStart ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(dialog, IDC_MAIN_SYSTRAY, state->sysTray ? BST_CHECKED : BST_UNCHECKED);
+    SetField(dialog, IDC_MAIN_ZONE, state->tzName != NULL ? state->tzName : "(none)");
+}
+
+/* Centred across, its top at one third of the free height. */
+static void PlaceDialog(HWND dialog)
+{
+    RECT frame;
+    GetWindowRect(dialog, &frame);
+    int x = (GetSystemMetrics(SM_CXSCREEN) - (frame.right - frame.left)) / 2;
+    int y = (GetSystemMetrics(SM_CYSCREEN) - (frame.bottom - frame.top)) / 3;
+    SetWindowPos(dialog, NULL, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
+
+static BOOL FetchesOnOpening(const AppState *state, LPARAM startFetch)
+{
+    return startFetch != 0 && ((state->autoStart && firstDialog) || state->timeOut != 0)
+           && state->host != NULL && state->host[0] != '\0' && state->tzName != NULL;
+}
+
+static void ReleaseLeftoverCursor(AppState *state)
+{
+    if (state->busyCursor != NULL) {
+        DestroyCursor(state->busyCursor);
+        state->busyCursor = NULL;
+    }
+}
+
+static void ShowStartupBox(HWND dialog)
+{
+    bool present = GetStartupLinkPath(startupLinkPath) && FileExists(startupLinkPath);
+    CheckDlgButton(dialog, IDC_MAIN_STARTUP, present ? BST_CHECKED : BST_UNCHECKED);
+}
+
+static BOOL OnInitDialog(HWND dialog, LPARAM startFetch)
+{
+    AppState *state = AppStateOf(mainWindow);
+    if (state == NULL) {
+        /* The program is ending. */
+        EndDialog(dialog, 0);
+        return FALSE;
+    }
+    FillHostBox(dialog, state);
+    ShowOptions(dialog, state);
+    PlaceDialog(dialog);
+    SetFocus(GetDlgItem(dialog, IDC_MAIN_GETTIME));
+    if (FetchesOnOpening(state, startFetch)) {
+        state->calibrationsLeft = state->attempts;
+        SetField(dialog, IDC_MAIN_STATUS, "Calibrating Net Lag ...");
+        StartDialogRequest(dialog, state);
+        state = AppStateOf(mainWindow);
+        if (state == NULL || !IsWindow(dialog))
+            return FALSE;
+    } else {
+        ReleaseLeftoverCursor(state);
+        SetField(dialog, IDC_MAIN_STATUS, "");
+    }
+    firstDialog = 0;
+    SetTimer(dialog, CLOCK_TIMER_ID, CLOCK_MS, NULL);
+    ShowStartupBox(dialog);
+    return FALSE;
+}
+
+static void ShowClockTitle(HWND dialog)
+{
+    TimeSample sample;
+    memset(&sample, 0, sizeof sample);
+    sample.serverTime = CurrentTime();
+    sample.localTime = sample.serverTime;
+    FormatTimeOfDay(&sample, textBuffer, TEXT_BUFFER_SIZE);
+    SetWindowTextA(dialog, textBuffer);
+}
+
+static void OnTimer(HWND dialog, WPARAM timerId)
+{
+    if (timerId == AUTO_CLOSE_TIMER_ID)
+        EndDialog(dialog, 1);
+    else
+        ShowClockTitle(dialog);
+}
+
+static BOOL OnSetCursor(void)
+{
+    const AppState *state = AppStateOf(mainWindow);
+    if (state == NULL || state->busyCursor == NULL)
+        return FALSE;
+    SetCursor(state->busyCursor);
+    return TRUE;
+}
+
+static BOOL IsUsableHost(const char *text)
+{
+    return text[0] != '\0' && !isspace((unsigned char)text[0]);
+}
+
+static void StartFromHostBox(HWND dialog, AppState *state)
+{
+    GetDlgItemTextA(dialog, IDC_MAIN_HOST, textBuffer, TEXT_BUFFER_SIZE);
+    if (!IsUsableHost(textBuffer)) {
+        MessageBeep(MB_ICONEXCLAMATION);
+        return;
+    }
+    HWND box = GetDlgItem(dialog, IDC_MAIN_HOST);
+    if (SendMessageA(box, CB_FINDSTRINGEXACT, (WPARAM)-1, (LPARAM)textBuffer) == CB_ERR
+        && SendMessageA(box, CB_INSERTSTRING, 0, (LPARAM)textBuffer) != CB_ERR
+        && shownHost != CB_ERR)
+        shownHost++;
+    state->host = ReplaceString(state->host, textBuffer);
+    if (state->host == NULL || state->host[0] == '\0')
+        return;
+    StartDialogRequest(dialog, state);
+}
+
+static void StopRequest(HWND dialog, AppState *state)
+{
+    EndDialogRequest(dialog, state);
+    SetField(dialog, IDC_MAIN_STATUS, "Stopped");
+    ClearResultFields(dialog);
+}
+
+static void OnGetTimeClicked(HWND dialog, AppState *state)
+{
+    if (state->sock == INVALID_SOCKET)
+        StartFromHostBox(dialog, state);
+    else if (state->busy)
+        StopRequest(dialog, state);
+}
+
+static void OnCloseClicked(HWND dialog, const AppState *state)
+{
+    if (state->sock == INVALID_SOCKET)
+        EndDialog(dialog, 0);
+}
+
+static void OnAutoCloseClicked(HWND dialog, AppState *state)
+{
+    state->autoClose = IsDlgButtonChecked(dialog, IDC_MAIN_AUTOCLOSE) ? 1 : 0;
+    if (state->autoCloseTimer != 0) {
+        KillTimer(dialog, state->autoCloseTimer);
+        state->autoCloseTimer = 0;
+    }
+    if (state->autoClose)
+        StartAutoCloseTimer(dialog, state);
+}
+
+static void OnSysTrayClicked(HWND dialog, AppState *state)
+{
+    if (IsDlgButtonChecked(dialog, IDC_MAIN_SYSTRAY)) {
+        AddTrayIcon(mainWindow, TRAY_ICON_ID, UM_TRAY,
+                    LoadIconA(appInstance, MAKEINTRESOURCEA(IDI_TRAY)), TRAY_TIP);
+        state->sysTray = 1;
+    } else {
+        RemoveTrayIcon(mainWindow, TRAY_ICON_ID);
+        state->sysTray = 0;
+        state->quiet = 0;
+    }
+}
+
+static void CreateStartupLink(void)
+{
+    DWORD length = GetModuleFileNameA(NULL, textBuffer, MODULE_NAME_SIZE);
+    /* A cut name would point the link at another file. */
+    if (length == 0 || length >= MODULE_NAME_SIZE || startupLinkPath[0] == '\0')
+        return;
+    CreateShortcut(startupLinkPath, textBuffer, "Horavex");
+}
+
+/* The box follows the file: ticked only when the shortcut is there. */
+static void OnStartupClicked(HWND dialog)
+{
+    if (FileExists(startupLinkPath))
+        DeleteFileA(startupLinkPath);
+    else
+        CreateStartupLink();
+    CheckDlgButton(dialog, IDC_MAIN_STARTUP,
+                   FileExists(startupLinkPath) ? BST_CHECKED : BST_UNCHECKED);
+}
+
+/* Emptying the host field removes the selected host from the list. */
+static void OnHostEditChange(HWND dialog)
+{
+    char text[TEXT_BUFFER_SIZE];
+    GetDlgItemTextA(dialog, IDC_MAIN_HOST, text, sizeof text);
+    if (text[0] != '\0')
+        return;
+    HWND box = GetDlgItem(dialog, IDC_MAIN_HOST);
+    LRESULT selection = SendMessageA(box, CB_GETCURSEL, 0, 0);
+    if (selection == CB_ERR)
+        selection = shownHost;
+    if (selection == CB_ERR || SendMessageA(box, CB_DELETESTRING, (WPARAM)selection, 0) == CB_ERR)
+        return;
+    shownHost = SendMessageA(box, CB_SETCURSEL, (WPARAM)(selection > 0 ? selection - 1 : 0), 0);
+}
+
+static void OnHostSelected(HWND dialog)
+{
+    shownHost = SendDlgItemMessageA(dialog, IDC_MAIN_HOST, CB_GETCURSEL, 0, 0);
+}
+
+static void OnButton(HWND dialog, int id)
+{
+    AppState *state = AppStateOf(mainWindow);
+    if (state == NULL)
+        return;
+    switch (id) {
+    case IDC_MAIN_GETTIME:
+        OnGetTimeClicked(dialog, state);
+        break;
+    case IDC_MAIN_CLOSE:
+        OnCloseClicked(dialog, state);
+        break;
+    case IDC_MAIN_ABOUT:
+        DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_ABOUT), dialog, AboutDlgProc, 0);
+        break;
+    case IDC_MAIN_REPORTONLY:
+        state->reportOnly = IsDlgButtonChecked(dialog, IDC_MAIN_REPORTONLY) ? 1 : 0;
+        break;
+    case IDC_MAIN_AUTOCLOSE:
+        OnAutoCloseClicked(dialog, state);
+        break;
+    case IDC_MAIN_ADVANCED:
+        DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_ADVANCED), dialog, AdvancedDlgProc,
+                        (LPARAM)state);
+        break;
+    case IDC_MAIN_AUTOSTART:
+        state->autoStart = state->autoStart ? 0 : 1;
+        break;
+    case IDC_MAIN_SYSTRAY:
+        OnSysTrayClicked(dialog, state);
+        break;
+    case IDC_MAIN_HELP:
+        WinHelpA(dialog, HELP_FILE, HELP_FINDER, 0);
+        break;
+    case IDC_MAIN_EXIT:
+        PostMessageA(mainWindow, WM_CLOSE, 0, 0);
+        EndDialog(dialog, 0);
+        break;
+    case IDC_MAIN_STARTUP:
+        OnStartupClicked(dialog);
+        break;
+    }
+}
+
+static void OnCommand(HWND dialog, WPARAM wParam)
+{
+    int id = LOWORD(wParam);
+    int code = HIWORD(wParam);
+    if (id == IDC_MAIN_HOST && code == CBN_EDITCHANGE)
+        OnHostEditChange(dialog);
+    else if (id == IDC_MAIN_HOST && code == CBN_SELCHANGE)
+        OnHostSelected(dialog);
+    else if (code == BN_CLICKED)
+        OnButton(dialog, id);
+}
+
+static void ShowConnectionError(HWND dialog, SOCKET eventSocket)
+{
+    const AppState *state = AppStateOf(mainWindow);
+    FormatText(textBuffer, sizeof textBuffer,
+               "Error connecting to: %s\r\nTry another host (see " SERVER_LIST_URL
+               " for\r\na link to a list of alternative sites)",
+               TextOrEmpty(state->host));
+    MessageBoxA(dialog, textBuffer, "Connection Error", MB_ICONWARNING);
+    /* The box's loop may have ended the program or started a newer
+       request, which then owns the state. */
+    AppState *after = AppStateOf(mainWindow);
+    if (after != NULL && after->sock == eventSocket)
+        EndDialogRequest(dialog, after);
+}
+
+static void ShowLongDate(HWND dialog, TimeSample *sample, BOOL hasFields)
+{
+    int length = 0;
+    if (hasFields)
+        length = GetDateFormatA(LOCALE_SYSTEM_DEFAULT, DATE_LONGDATE, &sample->systemTime, NULL,
+                                textBuffer, TEXT_BUFFER_SIZE - 1);
+    SetField(dialog, IDC_MAIN_STATUS, length > 0 ? textBuffer : NO_DATE);
+}
+
+static void ShowReading(HWND dialog, TimeSample *sample, const AppState *state)
+{
+    ShowLongDate(dialog, sample, ToLocalFields(sample));
+    FormatTimeOfDay(sample, textBuffer, TEXT_BUFFER_SIZE);
+    SetField(dialog, IDC_MAIN_TIME, textBuffer);
+    SetWindowTextA(mainWindow, textBuffer);
+    SetWindowTextA(dialog, textBuffer);
+    long long difference = (long long)sample->serverTime - sample->localTime;
+    FormatText(textBuffer, sizeof textBuffer, "%lld secs", difference);
+    SetField(dialog, IDC_MAIN_DIFF, textBuffer);
+    FormatText(textBuffer, sizeof textBuffer, "%lu ms", (unsigned long)state->lag);
+    SetField(dialog, IDC_MAIN_LAG, textBuffer);
+}
+
+static void TakeCalibrationReading(HWND dialog, AppState *state, SOCKET readSocket)
+{
+    if (state->busy) {
+        FormatText(textBuffer, sizeof textBuffer, "Calibrating Lag (%lu ms)",
+                   (unsigned long)state->lag);
+        SetField(dialog, IDC_MAIN_STATUS, textBuffer);
+    }
+    ContinueCalibration(dialog, state, readSocket);
+    state = AppStateOf(mainWindow);
+    dialogSocket = state != NULL ? state->sock : INVALID_SOCKET;
+}
+
+static void TakeReading(HWND dialog, AppState *state, SOCKET readSocket)
+{
+    TimeSample sample;
+    memset(&sample, 0, sizeof sample);
+    int received = ReceiveTime(&sample, readSocket);
+    if (NothingToRead(received))
+        return;
+    if (received == REPLY_BYTES && state->calibrationsLeft != 0) {
+        TakeCalibrationReading(dialog, state, readSocket);
+        return;
+    }
+    if (received == REPLY_BYTES) {
+        ApplyTime(dialog, &sample, state);
+        /* Its boxes' loops may have ended the program or the dialog, or
+           started a newer request that closed this one. */
+        state = AppStateOf(mainWindow);
+        if (state == NULL || !IsWindow(dialog))
+            return;
+        ShowReading(dialog, &sample, state);
+    }
+    if (state->sock != readSocket)
+        return;
+    EndDialogRequest(dialog, state);
+    if (state->autoClose)
+        StartAutoCloseTimer(dialog, state);
+}
+
+/* False for a message that is not about the request's socket: this number
+   is also DM_REPOSITION, and a socket that is no longer the request's was
+   closed already. */
+static BOOL OnSocket(HWND dialog, WPARAM wParam, LPARAM lParam)
+{
+    AppState *state = AppStateOf(mainWindow);
+    SOCKET eventSocket = (SOCKET)wParam;
+    if (state == NULL || state->sock == INVALID_SOCKET || eventSocket != state->sock)
+        return FALSE;
+    if (WSAGETSELECTERROR(lParam) != 0) {
+        ShowConnectionError(dialog, eventSocket);
+        return TRUE;
+    }
+    switch (WSAGETSELECTEVENT(lParam)) {
+    case FD_CONNECT:
+        state->connectTime = GetTickCount() - state->startTick;
+        break;
+    case FD_READ:
+    case FD_CLOSE:
+        /* A close may still leave the reply to read; without one it ends
+           the request like an empty read. */
+        TakeReading(dialog, state, eventSocket);
+        break;
+    }
+    return TRUE;
+}
+
+static void StoreHostList(HWND dialog, AppState *state)
+{
+    HWND box = GetDlgItem(dialog, IDC_MAIN_HOST);
+    StringListClear(&state->hosts);
+    for (WPARAM i = 0;; i++) {
+        LRESULT length = SendMessageA(box, CB_GETLBTEXTLEN, i, 0);
+        if (length == CB_ERR)
+            break;
+        if (length >= TEXT_BUFFER_SIZE)
+            continue;
+        if (SendMessageA(box, CB_GETLBTEXT, i, (LPARAM)textBuffer) == CB_ERR)
+            break;
+        /* An empty or blank-led entry (an empty host shows as one) would
+           only be dropped at the next start. */
+        if (IsUsableHost(textBuffer))
+            StringListAdd(&state->hosts, textBuffer);
+    }
+}
+
+static void OnDestroy(HWND dialog)
+{
+    KillTimer(dialog, AUTO_CLOSE_TIMER_ID);
+    KillTimer(dialog, CLOCK_TIMER_ID);
+    AppState *state = AppStateOf(mainWindow);
+    if (state == NULL)
+        return;
+    state->autoCloseTimer = 0;
+    /* A request of this dialog would have no window for its notifications
+       and would hold the state "running" for the next dialog. */
+    if (state->sock != INVALID_SOCKET && state->sock == dialogSocket)
+        EndDialogRequest(dialog, state);
+    dialogSocket = INVALID_SOCKET;
+    StoreHostList(dialog, state);
+}
+
 INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    (void)lParam;
-    if (message == WM_INITDIALOG)
+    switch (message) {
+    case WM_INITDIALOG:
+        return OnInitDialog(dialog, lParam);
+    case WM_TIMER:
+        OnTimer(dialog, wParam);
         return TRUE;
-    if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
-        EndDialog(dialog, 0);
+    case WM_SETCURSOR:
+        return OnSetCursor();
+    case WM_COMMAND:
+        OnCommand(dialog, wParam);
+        return TRUE;
+    case UM_SOCKET:
+        return OnSocket(dialog, wParam, lParam);
+    case WM_DESTROY:
+        OnDestroy(dialog);
         return TRUE;
     }
     return FALSE;

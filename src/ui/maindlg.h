@@ -3,6 +3,16 @@
 
 #include <windows.h>
 
+#include "persist/startuplink.h"
+
+/* 1 while the main dialog runs its modal loop: never two of them. */
+extern int dialogOpen;
+/* Cleared by the first main dialog of a run: autoStart acts on it only. */
+extern int firstDialog;
+/* The Startup shortcut's path, computed again by every main dialog. */
+extern char startupLinkPath[STARTUP_LINK_PATH_SIZE];
+
+/* Creation parameter: nonzero asks for a fetch at once. */
 INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 #endif

@@ -1,6 +1,8 @@
 #include "ui/tray.h"
 
-#include "app/globals.h"
+#include "base/globals.h"
+
+HMENU trayMenu;
 
 /* No notification-area icon or menu yet; the icon handle is still taken
    and released as the callers expect. */

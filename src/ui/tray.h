@@ -6,6 +6,9 @@
 #define TRAY_ICON_ID 0
 #define TRAY_TIP "Horavex"
 
+/* The popup menu of the notification-area icon. */
+extern HMENU trayMenu;
+
 /* Takes ownership of icon. */
 BOOL AddTrayIcon(HWND window, UINT id, UINT message, HICON icon, const char *tip);
 void SetTrayTip(HWND window, UINT id, const char *tip);

@@ -1,6 +1,9 @@
 #include "e2e.h"
 
-#include "app/serverlist.h"
+#include "base/serverlist.h"
+#include "dialog.h"
+#include "resource.h"
+#include "windowhelpers.h"
 
 const char kEmptyHostWarning[] =
     "No NTP servers are currently available.  If you know an NTP server enter the host name "
@@ -49,4 +52,33 @@ long long EndToEnd::Number(const char *name)
 std::string EndToEnd::Text(const char *name)
 {
     return ReadRegString(HKEY_LOCAL_MACHINE, SETTINGS_KEY, name);
+}
+
+std::vector<std::string> StoredHosts()
+{
+    std::vector<std::string> hosts;
+    for (int i = 0;; i++) {
+        std::string name = "host" + std::to_string(i);
+        std::string text = ReadRegString(HKEY_LOCAL_MACHINE, HOSTS_KEY, name.c_str());
+        if (text == "<missing>")
+            break;
+        hosts.push_back(text);
+    }
+    return hosts;
+}
+
+void SeedHosts(const std::vector<std::string> &hosts)
+{
+    for (size_t i = 0; i < hosts.size(); i++)
+        SetRegString(HKEY_LOCAL_MACHINE, HOSTS_KEY, ("host" + std::to_string(i)).c_str(),
+                     hosts[i]);
+}
+
+bool CloseOnceItsDialogShows(HoravexProcess &horavex)
+{
+    /* A fetch on opening from a name that does not resolve reports it. */
+    BoxAnswerer unknownHost("Winsock Error", IDOK, horavex.Id());
+    if (WaitForDialogWith(horavex.Id(), IDC_MAIN_STARTUP, 10000) == NULL)
+        return false;
+    return horavex.Close();
 }

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "process.h"
 #include "registry.h"
@@ -28,6 +29,14 @@ private:
     std::unique_ptr<RegistrySnapshot> settings_;
     std::unique_ptr<SoundsSnapshot> sounds_;
 };
+
+/* Once start-up is over (the main dialog shows, after any fetch it began
+   on opening), ends the program as its Exit would; false if it did not. */
+bool CloseOnceItsDialogShows(HoravexProcess &horavex);
+
+/* The stored host list, "host0" on to the first missing entry. */
+std::vector<std::string> StoredHosts();
+void SeedHosts(const std::vector<std::string> &hosts);
 
 /* The empty-host warning, word for word. */
 extern const char kEmptyHostWarning[];

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/mainwnd.h"
-#include "app/serverlist.h"
+#include "base/serverlist.h"
 #include "e2e.h"
 #include "expected.h"
 #include "logfile.h"

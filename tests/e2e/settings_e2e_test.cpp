@@ -8,26 +8,6 @@
 
 namespace {
 
-std::vector<std::string> StoredHosts()
-{
-    std::vector<std::string> hosts;
-    for (int i = 0;; i++) {
-        std::string name = "host" + std::to_string(i);
-        std::string text = ReadRegString(HKEY_LOCAL_MACHINE, HOSTS_KEY, name.c_str());
-        if (text == "<missing>")
-            break;
-        hosts.push_back(text);
-    }
-    return hosts;
-}
-
-void SeedHosts(const std::vector<std::string> &hosts)
-{
-    for (size_t i = 0; i < hosts.size(); i++)
-        SetRegString(HKEY_LOCAL_MACHINE, HOSTS_KEY, ("host" + std::to_string(i)).c_str(),
-                     hosts[i]);
-}
-
 /* Runs the program until it rests, fetching from a server that never
    answers, then closes it as its Exit would. */
 void RunResidentAndClose(const std::string &arguments = "")
@@ -94,7 +74,7 @@ TEST_F(Settings, ACommandLineHostIsStoredAndNeedsNoWarning)
     SeedText("host", "old.example");
     BoxAnswerer warning("NTP Service", IDOK, kAnyHoravex);
     HoravexProcess horavex("new.example");
-    ASSERT_TRUE(horavex.WaitForExit(15000) || horavex.Close());
+    ASSERT_TRUE(CloseOnceItsDialogShows(horavex));
     EXPECT_EQ(horavex.ExitCode(), 0u);
     EXPECT_EQ(warning.Count(), 0);
     EXPECT_EQ(Text("host"), "new.example");
@@ -104,7 +84,7 @@ TEST_F(Settings, ACommandLineHostCountsOnTheVeryFirstStart)
 {
     BoxAnswerer warning("NTP Service", IDOK, kAnyHoravex);
     HoravexProcess horavex("first.example");
-    ASSERT_TRUE(horavex.WaitForExit(15000) || horavex.Close());
+    ASSERT_TRUE(CloseOnceItsDialogShows(horavex));
     EXPECT_EQ(warning.Count(), 0);
     EXPECT_EQ(Text("host"), "first.example");
     EXPECT_EQ(Number("attempts"), 3);
@@ -113,7 +93,7 @@ TEST_F(Settings, ACommandLineHostCountsOnTheVeryFirstStart)
 TEST_F(Settings, TheCommandLineIsStoredUnchanged)
 {
     HoravexProcess horavex("\"two words\"");
-    ASSERT_TRUE(horavex.WaitForExit(15000) || horavex.Close());
+    ASSERT_TRUE(CloseOnceItsDialogShows(horavex));
     EXPECT_EQ(Text("host"), "\"two words\"");
 }
 
@@ -233,7 +213,7 @@ TEST_F(Settings, SoundEventsAreAddedWhenMissingAndKeptWhenSet)
     WriteProfileStringA("sounds", "horavexReset", "C:\\windows\\media\\ding.wav,horavex Reset");
     WriteProfileStringA("sounds", "horavexMaxAdj", "");
     HoravexProcess horavex("sounds.example");
-    ASSERT_TRUE(horavex.WaitForExit(15000) || horavex.Close());
+    ASSERT_TRUE(CloseOnceItsDialogShows(horavex));
     char text[512];
     GetProfileStringA("sounds", "horavexConnect", "", text, sizeof text);
     EXPECT_STREQ(text, ",horavex Connect");
@@ -299,7 +279,7 @@ TEST_F(Settings, WhenTheSettingsCannotBeOpenedTheProgramRunsOnWithoutThem)
     ASSERT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SETTINGS_KEY));
     BoxAnswerer warning("NTP Service", IDOK, kAnyHoravex);
     HoravexProcess horavex("blocked.example");
-    ASSERT_TRUE(horavex.WaitForExit(15000) || horavex.Close());
+    ASSERT_TRUE(CloseOnceItsDialogShows(horavex));
     EXPECT_EQ(horavex.ExitCode(), 0u);
     EXPECT_EQ(warning.Count(), 0) << "no warning without the key";
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SETTINGS_KEY));

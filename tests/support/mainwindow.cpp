@@ -1,10 +1,11 @@
 #include "mainwindow.h"
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "app/mainwnd.h"
-#include "app/stringlist.h"
+#include "base/stringlist.h"
 #include "pump.h"
 #include "ui/flyout.h"
+#include "ui/maindlg.h"
 #include "windowhelpers.h"
 
 void MainWindowTest::SetUp()

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "app/appstate.h"
+#include "base/appstate.h"
 #include "registry.h"
 
 /* The program's own main window, created in the test process: settings

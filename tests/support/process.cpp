@@ -1,6 +1,6 @@
 #include "process.h"
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "windowhelpers.h"
 
 std::string HoravexPath()

@@ -2,8 +2,8 @@
 
 #include <string.h>
 
-#include "app/globals.h"
-#include "app/stringlist.h"
+#include "base/globals.h"
+#include "base/stringlist.h"
 #include "pump.h"
 
 #define STATE_WINDOW_CLASS "horavex-test-owner"

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "app/appstate.h"
+#include "base/appstate.h"
 
 /* A plain window that stands in for the main window: its window data is
    a record of the test's own, and it is mainWindow while it lives. */

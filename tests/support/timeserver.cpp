@@ -135,7 +135,8 @@ void TestTimeServer::Serve()
 {
     while (!stop_) {
         WatchHeld();
-        if (!Readable(listener_, 10000))
+        /* Short, so that held connections are watched while none comes. */
+        if (!Readable(listener_, 20))
             continue;
         SOCKET client = accept(listener_, NULL, NULL);
         if (client == INVALID_SOCKET)

@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "statewindow.h"
 #include "timeclient/timesample.h"
 #include "windowhelpers.h"

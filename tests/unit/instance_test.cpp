@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "app/mainwnd.h"
+#include "base/fetchtimer.h"
 #include "expected.h"
 #include "mainwindow.h"
 #include "pump.h"

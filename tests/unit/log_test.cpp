@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/globals.h"
-#include "app/stringlist.h"
+#include "base/globals.h"
+#include "base/stringlist.h"
 #include "logfile.h"
 #include "persist/resultlog.h"
 #include "statewindow.h"

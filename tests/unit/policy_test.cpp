@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "app/globals.h"
-#include "app/stringlist.h"
+#include "base/globals.h"
+#include "base/stringlist.h"
 #include "logfile.h"
 #include "pump.h"
 #include "statewindow.h"

@@ -5,13 +5,14 @@
 
 #include <string>
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "app/mainwnd.h"
-#include "app/serverlist.h"
+#include "base/serverlist.h"
 #include "expected.h"
 #include "mainwindow.h"
 #include "pump.h"
 #include "timeclient/timesample.h"
+#include "ui/maindlg.h"
 #include "timeserver.h"
 #include "windowhelpers.h"
 

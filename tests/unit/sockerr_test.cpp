@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/globals.h"
+#include "base/globals.h"
 #include "statewindow.h"
 #include "timeclient/request.h"
 #include "timeclient/sockerr.h"

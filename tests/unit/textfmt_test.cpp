@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/textfmt.h"
+#include "base/textfmt.h"
 
 TEST(FormatText, WritesWhatFits)
 {

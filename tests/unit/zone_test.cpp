@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/stringlist.h"
+#include "base/stringlist.h"
 #include "logfile.h"
 #include "persist/resultlog.h"
 #include "statewindow.h"

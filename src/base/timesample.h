@@ -1,0 +1,20 @@
+#ifndef HORAVEX_BASE_TIMESAMPLE_H
+#define HORAVEX_BASE_TIMESAMPLE_H
+
+#include <windows.h>
+#include <time.h>
+
+/* Shown in place of a time of day that has no calendar fields. */
+#define NO_TIME_OF_DAY "--:--:--"
+
+/* One reading of server and local time, in seconds since 1970 UTC. */
+struct TimeSample {
+    LONG localTime;
+    LONG serverTime;
+    LONG partialTime;
+    const char *label;
+    struct tm *brokenDown;
+    SYSTEMTIME systemTime;
+};
+
+#endif
