@@ -49,15 +49,20 @@ static LRESULT OnCreate(HWND window)
     if (state == NULL)
         return -1;
     state->sock = INVALID_SOCKET;
-    SetWindowLongPtrA(window, 0, (LONG_PTR)state);
     ReadTimeZoneName();
     state->tzName = strdup(textBuffer);
-    LoadSettings(state);
+    BOOL hostMissing = LoadSettings(state);
+    /* Only a whole record is attached: the end of the program (which saves
+       it) can come during the warning box below. */
+    SetWindowLongPtrA(window, 0, (LONG_PTR)state);
     RegisterSoundEvents();
     state->port = TIME_PORT;
     BuildTrayMenu();
     StartFetchTimer(window, state);
     PostMessageA(window, WM_TIMER, 0, 0);
+    /* Its loop may end the program and release the record: the last step. */
+    if (hostMissing)
+        ShowEmptyHostWarning();
     return 0;
 }
 

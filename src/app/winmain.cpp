@@ -9,10 +9,27 @@
 #include "ui/flyout.h"
 #include "ui/tray.h"
 
+#define INSTANCE_MUTEX "qvx-horavex-instance"
+
+/* The window test alone lets starts at the same moment all pass: each
+   looks before any has made its window.  The mutex is made first, and
+   held until the process ends. */
+static HANDLE ClaimSingleInstance(void)
+{
+    HANDLE mutex = CreateMutexA(NULL, FALSE, INSTANCE_MUTEX);
+    if (mutex != NULL && GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mutex);
+        return NULL;
+    }
+    return mutex != NULL ? mutex : INVALID_HANDLE_VALUE;
+}
+
 static BOOL AnotherInstanceRuns(HINSTANCE previous)
 {
     return previous != NULL || FindWindowA(MAIN_WINDOW_CLASS, NULL) != NULL;
 }
+
+static int RunInstance(HINSTANCE instance, LPSTR commandLine);
 
 static BOOL StartWinsock(HWND window)
 {
@@ -50,8 +67,17 @@ static int RunMessageLoop(void)
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand)
 {
     (void)showCommand;
-    if (AnotherInstanceRuns(previous))
+    HANDLE instanceMutex = ClaimSingleInstance();
+    if (instanceMutex == NULL)
         return 0;
+    int exitCode = AnotherInstanceRuns(previous) ? 0 : RunInstance(instance, commandLine);
+    if (instanceMutex != INVALID_HANDLE_VALUE)
+        CloseHandle(instanceMutex);
+    return exitCode;
+}
+
+static int RunInstance(HINSTANCE instance, LPSTR commandLine)
+{
     if (!RegisterMainWindowClass(instance)) {
         MessageBoxA(NULL, "Unable to register horavex class!", "Windows Error", MB_OK);
         return 0;

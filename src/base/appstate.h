@@ -35,6 +35,9 @@ struct AppState {
     HCURSOR busyCursor;
     UINT_PTR autoCloseTimer;
     StringList hosts;
+    /* The reply's bytes as they come: TCP may deliver them in pieces. */
+    BYTE reply[4];
+    DWORD replyLength;
 };
 
 /* The record held in a main window's window data, or null. */

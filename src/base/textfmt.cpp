@@ -23,3 +23,26 @@ int FormatText(char *buffer, size_t size, const char *format, ...)
     va_end(args);
     return stored;
 }
+
+static bool IsControlCharacter(char c)
+{
+    return (unsigned char)c < 0x20 || c == 0x7F;
+}
+
+bool HasControlCharacter(const char *text)
+{
+    for (; *text != '\0'; text++)
+        if (IsControlCharacter(*text))
+            return true;
+    return false;
+}
+
+void CopyPrintable(char *buffer, size_t size, const char *text)
+{
+    if (size == 0)
+        return;
+    size_t i = 0;
+    for (; i + 1 < size && text[i] != '\0'; i++)
+        buffer[i] = IsControlCharacter(text[i]) ? '?' : text[i];
+    buffer[i] = '\0';
+}

@@ -16,4 +16,10 @@
 int FormatText(char *buffer, size_t size, const char *format, ...) HORAVEX_PRINTF(3, 4);
 int FormatTextV(char *buffer, size_t size, const char *format, va_list args);
 
+/* Control characters (tab, carriage return, line feed, ...) have no place
+   in a host name, a log field or a title. */
+bool HasControlCharacter(const char *text);
+/* Copies text (cut to fit) with every control character replaced by '?'. */
+void CopyPrintable(char *buffer, size_t size, const char *text);
+
 #endif

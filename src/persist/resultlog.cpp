@@ -35,8 +35,11 @@ int AppendLogLine(AppState *state, LONG serverTime, LONG localTime, const char *
     FormatLocalTimeOfDay(serverTime, serverTimeOfDay, sizeof serverTimeOfDay);
     FormatLocalTimeOfDay(localTime, localTimeOfDay, sizeof localTimeOfDay);
     long long difference = (long long)serverTime - localTime;
-    const char *host = TextOrEmpty(state->host);
-    const char *zone = TextOrEmpty(state->tzName);
+    char host[TEXT_BUFFER_SIZE];
+    char zone[TEXT_BUFFER_SIZE];
+    /* A tab or a line break would forge fields or lines. */
+    CopyPrintable(host, sizeof host, TextOrEmpty(state->host));
+    CopyPrintable(zone, sizeof zone, TextOrEmpty(state->tzName));
     label = TextOrEmpty(label);
     int printed;
     if (state->logOpts == SHORT_LOG)

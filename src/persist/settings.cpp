@@ -29,15 +29,22 @@
     "tick.usno.navy.mil, tock.usno.navy.mil"                                                \
     ") seem to be closed to external traffic.\r\n"
 
-/* Reads a text value into textBuffer; false, with textBuffer empty, when
-   it is missing or holds no terminated text of at most 511 characters. */
-static BOOL ReadText(HKEY key, const char *name)
+enum TextRead { TEXT_READ, TEXT_MISSING, TEXT_UNREADABLE };
+
+/* Reads a value into textBuffer, always terminated.  TEXT_UNREADABLE (and
+   textBuffer empty) for data that is no terminated text of at most 511
+   characters. */
+static TextRead ReadValue(HKEY key, const char *name, DWORD *type)
 {
     DWORD size = TEXT_BUFFER_SIZE;
-    LONG result = RegQueryValueExA(key, name, NULL, NULL, (BYTE *)textBuffer, &size);
+    LONG result = RegQueryValueExA(key, name, NULL, type, (BYTE *)textBuffer, &size);
+    if (result == ERROR_FILE_NOT_FOUND) {
+        textBuffer[0] = '\0';
+        return TEXT_MISSING;
+    }
     if (result != ERROR_SUCCESS || size > TEXT_BUFFER_SIZE) {
         textBuffer[0] = '\0';
-        return FALSE;
+        return TEXT_UNREADABLE;
     }
     if (size == 0 || textBuffer[size - 1] == '\0')
         textBuffer[size == 0 ? 0 : size - 1] = '\0';
@@ -46,18 +53,56 @@ static BOOL ReadText(HKEY key, const char *name)
     else {
         /* 512 characters without a terminator: too long, like 512 with one. */
         textBuffer[0] = '\0';
-        return FALSE;
+        return TEXT_UNREADABLE;
     }
+    return TEXT_READ;
+}
+
+static BOOL ReadText(HKEY key, const char *name)
+{
+    DWORD type;
+    return ReadValue(key, name, &type) == TEXT_READ;
+}
+
+static BOOL IsTextType(DWORD type)
+{
+    return type == REG_SZ || type == REG_EXPAND_SZ;
+}
+
+/* A plain decimal number of at most 32 bits, digits only. */
+static BOOL ParseDecimal(const char *text, DWORD *value)
+{
+    unsigned long long number = 0;
+    if (*text == '\0')
+        return FALSE;
+    for (; *text != '\0'; text++) {
+        if (*text < '0' || *text > '9')
+            return FALSE;
+        number = number * 10 + (unsigned long long)(*text - '0');
+        if (number > 0xFFFFFFFFULL)
+            return FALSE;
+    }
+    *value = (DWORD)number;
     return TRUE;
 }
 
-/* A stored number of up to 4 bytes, zero-extended; fallback otherwise. */
+/* A stored number: binary data of one to four bytes, zero-extended, or a
+   text that spells a plain decimal number; fallback for anything else. */
 static DWORD ReadNumber(HKEY key, const char *name, DWORD fallback)
 {
-    DWORD value = 0;
-    DWORD size = sizeof value;
-    if (RegQueryValueExA(key, name, NULL, NULL, (BYTE *)&value, &size) != ERROR_SUCCESS)
+    BYTE data[TEXT_BUFFER_SIZE];
+    DWORD type = REG_NONE;
+    DWORD size = sizeof data - 1;
+    if (RegQueryValueExA(key, name, NULL, &type, data, &size) != ERROR_SUCCESS || size == 0)
         return fallback;
+    DWORD value = 0;
+    if (IsTextType(type)) {
+        data[size] = '\0';
+        return ParseDecimal((const char *)data, &value) ? value : fallback;
+    }
+    if (size > sizeof value)
+        return fallback;
+    memcpy(&value, data, size);
     return value;
 }
 
@@ -71,7 +116,7 @@ static void WriteNumber(HKEY key, const char *name, DWORD value)
     RegSetValueExA(key, name, 0, REG_DWORD, (const BYTE *)&value, sizeof value);
 }
 
-static void ShowEmptyHostWarning(void)
+void ShowEmptyHostWarning(void)
 {
     MessageBoxA(GetDesktopWindow(), EMPTY_HOST_WARNING, "NTP Service", MB_ICONWARNING);
 }
@@ -80,8 +125,6 @@ static void LoadMainValues(HKEY key, AppState *state)
 {
     ReadText(key, "host");
     state->host = strdup(textBuffer);
-    if (textBuffer[0] == '\0')
-        ShowEmptyHostWarning();
     state->attempts = ReadNumber(key, "attempts", DEFAULT_ATTEMPTS);
     state->reportOnly = (int)ReadNumber(key, "reportOnly", 0);
     state->autoStart = (int)ReadNumber(key, "autoStart", DEFAULT_AUTO_START);
@@ -101,29 +144,36 @@ static BOOL IsListedHost(const char *text)
     return text[0] != '\0' && !isspace((unsigned char)text[0]);
 }
 
+/* The list ends at the first missing entry; an entry that cannot be read
+   is skipped, so that the entries after it are kept. */
 static void LoadHosts(HKEY key, StringList *hosts)
 {
     for (int n = 0;; n++) {
         char name[32];
         FormatText(name, sizeof name, HOST_VALUE_FORMAT, n);
-        if (!ReadText(key, name))
+        DWORD type = REG_NONE;
+        TextRead read = ReadValue(key, name, &type);
+        if (read == TEXT_MISSING)
             break;
-        if (IsListedHost(textBuffer))
+        if (read == TEXT_READ && IsTextType(type) && IsListedHost(textBuffer))
             StringListAdd(hosts, textBuffer);
     }
 }
 
-void LoadSettings(AppState *state)
+BOOL LoadSettings(AppState *state)
 {
     RegKeyGuard guard;
+    BOOL hostMissing = FALSE;
     if (RegCreateKeyA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, &guard.key) == ERROR_SUCCESS) {
         LoadMainValues(guard.key, state);
+        hostMissing = state->host == NULL || state->host[0] == '\0';
         guard.Close();
     }
     if (RegCreateKeyA(HKEY_LOCAL_MACHINE, HOSTS_KEY, &guard.key) == ERROR_SUCCESS) {
         LoadHosts(guard.key, &state->hosts);
         guard.Close();
     }
+    return hostMissing;
 }
 
 static void SaveMainValues(HKEY key, const AppState *state)
@@ -151,13 +201,30 @@ static void SaveHosts(HKEY key, const StringList *hosts)
     }
 }
 
+static void DeleteOldHosts(HKEY settings)
+{
+    HKEY hosts;
+    if (RegOpenKeyExA(settings, HOSTS_SUBKEY, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &hosts)
+        != ERROR_SUCCESS)
+        return;
+    char name[256];
+    DWORD size = sizeof name;
+    /* Deleting shifts the rest down: the first value is always the next. */
+    while (RegEnumValueA(hosts, 0, name, &size, NULL, NULL, NULL, NULL) == ERROR_SUCCESS
+           && RegDeleteValueA(hosts, name) == ERROR_SUCCESS)
+        size = sizeof name;
+    RegCloseKey(hosts);
+}
+
 void SaveSettings(const AppState *state)
 {
     RegKeyGuard guard;
     if (RegCreateKeyA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, &guard.key) == ERROR_SUCCESS) {
         SaveMainValues(guard.key, state);
-        /* The old list goes as a whole; an empty list leaves no key. */
-        RegDeleteKeyA(guard.key, HOSTS_SUBKEY);
+        /* The old list goes as a whole; an empty list leaves no key.  A key
+           that holds a subkey stays: its old entries go one by one. */
+        if (RegDeleteKeyA(guard.key, HOSTS_SUBKEY) != ERROR_SUCCESS)
+            DeleteOldHosts(guard.key);
         guard.Close();
     }
     if (state->hosts.itemCount > 0

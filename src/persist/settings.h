@@ -3,7 +3,11 @@
 
 #include "base/appstate.h"
 
-void LoadSettings(AppState *state);
+/* Reads every setting and the host list; true when the current host is
+   missing or empty, for which the caller shows the warning once the
+   record is whole. */
+BOOL LoadSettings(AppState *state);
+void ShowEmptyHostWarning(void);
 void SaveSettings(const AppState *state);
 void RegisterSoundEvents(void);
 

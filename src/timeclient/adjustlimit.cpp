@@ -43,11 +43,10 @@ static void AskAboutBigChange(TimeSample *sample, HWND owner, long long differen
     case IDNO:
         MoveByTheMaximum(sample);
         break;
-    case IDCANCEL:
-        Ignore(sample);
-        break;
     default:
-        /* No box could be shown: the reading stands as within the limit. */
+        /* Cancel, or no box could be shown: a question nobody answered is
+           no consent, and the clock is left alone. */
+        Ignore(sample);
         break;
     }
 }

@@ -8,6 +8,8 @@
 #define LABEL_ACCEPT "accept"
 #define LABEL_PARTIAL "partial"
 #define LABEL_IGNORE "ignore"
+/* The system refused to set the clock. */
+#define LABEL_FAILED "failed"
 
 /* adjOpt: what to do beyond maxAdjust; every other value accepts. */
 #define ADJUST_ASK 0

@@ -6,6 +6,7 @@
 #include "base/textfmt.h"
 #include "resource.h"
 #include "timeclient/sockerr.h"
+#include "timeclient/timesample.h"
 
 #define TIME_SERVICE "time"
 #define REQUEST_EVENTS (FD_READ | FD_CONNECT | FD_CLOSE)
@@ -50,6 +51,7 @@ int StartRequest(HWND owner, AppState *state)
         state->sock = INVALID_SOCKET;
     }
     state->startTick = GetTickCount();
+    state->replyLength = 0;
     SOCKET timeSocket = OpenTimeSocket(TextOrEmpty(state->host), state->port, TIME_SERVICE,
                                        &serverAddress);
     if (timeSocket == INVALID_SOCKET)
@@ -70,6 +72,11 @@ int StartRequest(HWND owner, AppState *state)
 
 static BOOL ResolveHost(const char *host, struct in_addr *address)
 {
+    /* No host name holds one: such a name is unknown, and never looked up. */
+    if (HasControlCharacter(host)) {
+        WSASetLastError(WSAHOST_NOT_FOUND);
+        return FALSE;
+    }
     address->s_addr = inet_addr(host);
     if (address->s_addr != INADDR_NONE)
         return TRUE;
@@ -86,7 +93,9 @@ SOCKET OpenTimeSocket(const char *host, DWORD port, const char *service,
     memset(address, 0, sizeof *address);
     address->sin_family = AF_INET;
     if (!ResolveHost(host, &address->sin_addr)) {
-        FormatText(textBuffer, sizeof textBuffer, "horavex: %s: unknown host", host);
+        char shown[TEXT_BUFFER_SIZE];
+        CopyPrintable(shown, sizeof shown, host);
+        FormatText(textBuffer, sizeof textBuffer, "horavex: %s: unknown host", shown);
         ReportSocketError(textBuffer);
         return INVALID_SOCKET;
     }
@@ -139,5 +148,6 @@ void ContinueCalibration(HWND owner, AppState *state, SOCKET readSocket)
 
 BOOL NothingToRead(int received)
 {
-    return received == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK;
+    return received == REPLY_INCOMPLETE
+           || (received == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK);
 }

@@ -28,8 +28,9 @@ void EndRequest(AppState *state);
 /* After a calibration reading from readSocket: the next connection. */
 void ContinueCalibration(HWND owner, AppState *state, SOCKET readSocket);
 
-/* True when a read found no data yet: the notification that prompted it
-   was left over from a socket closed before (handles are reused at once). */
+/* True when a read gave nothing to take yet: part of the reply (the rest
+   is awaited), or no data at all, for a notification left over from a
+   socket closed before (handles are reused at once). */
 BOOL NothingToRead(int received);
 
 #endif

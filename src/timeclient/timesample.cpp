@@ -36,14 +36,29 @@ BOOL CorrectForLag(LONG serverTime, DWORD lag, LONG *corrected)
     return TRUE;
 }
 
+static BOOL MoreToRead(SOCKET timeSocket)
+{
+    char extra;
+    return recv(timeSocket, &extra, 1, MSG_PEEK) > 0;
+}
+
 int ReceiveTime(TimeSample *sample, SOCKET timeSocket)
 {
     AppState *state = AppStateOf(mainWindow);
-    u_long reply = 0;
-    int received = recv(timeSocket, (char *)&reply, REPLY_BYTES, 0);
-    if (received != REPLY_BYTES)
+    if (state->replyLength >= REPLY_BYTES)
+        state->replyLength = 0;
+    int received = recv(timeSocket, (char *)state->reply + state->replyLength,
+                        (int)(REPLY_BYTES - state->replyLength), 0);
+    if (received <= 0)
         return received;
+    state->replyLength += (DWORD)received;
+    if (state->replyLength < REPLY_BYTES)
+        return REPLY_INCOMPLETE;
+    if (MoreToRead(timeSocket))
+        return 0;
     DWORD lag = GetTickCount() - state->startTick;
+    u_long reply;
+    memcpy(&reply, state->reply, sizeof reply);
     LONG serverTime;
     if (!CorrectForLag(ServerTimeFromReply(ntohl(reply)), lag, &serverTime))
         return 0;
@@ -68,8 +83,11 @@ void ApplyTime(HWND owner, TimeSample *sample, AppState *state)
     /* Each box runs a message loop that may end the program. */
     if (AppStateOf(mainWindow) != NULL) {
         ToUtcFields(sample);
-        if (!SetClock(sample))
+        if (!SetClock(sample)) {
+            /* The log must not call a refusal a reset. */
+            sample->label = LABEL_FAILED;
             MessageBoxA(owner, "Error setting system time", "horavex Error", MB_OK);
+        }
     }
     state = AppStateOf(mainWindow);
     if (state != NULL && state->logOpts != 0 && !WriteLogEntry(sample, state))

@@ -144,7 +144,7 @@ TEST_F(Settings, AnEmptiedHostListLeavesNoKey)
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, HOSTS_KEY));
 }
 
-TEST_F(Settings, NumbersOfTheWrongSizeOrTypeAreReadAsTheyCan)
+TEST_F(Settings, NumbersAreReadFromUpToFourBytesOrFromDecimalText)
 {
     TestTimeServer server(TimeReply::NeverAnswer());
     SeedResident(server.Address());
@@ -152,13 +152,17 @@ TEST_F(Settings, NumbersOfTheWrongSizeOrTypeAreReadAsTheyCan)
     SetRegRaw(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "attempts", REG_BINARY, std::string("\x07\x01", 2));
     SetRegRaw(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "adjOpt", REG_QWORD, std::string(8, '\x01'));
     SetRegRaw(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "timeOut", REG_SZ, std::string("7", 1));
-    SetRegRaw(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "logOpts", REG_DWORD, std::string());
+    SetRegRaw(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "autoStart", REG_DWORD, std::string());
+    SetRegRaw(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "autoClose", REG_SZ, std::string("1\0", 2));
+    SetRegRaw(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "logOpts", REG_SZ, std::string("2x\0", 3));
     RunResidentAndClose();
-    EXPECT_EQ(Number("maxAdjust"), 120) << "too large: the default";
+    EXPECT_EQ(Number("maxAdjust"), 12345678) << "a text that spells a number";
     EXPECT_EQ(Number("attempts"), 0x0107) << "two bytes, zero-extended";
     EXPECT_EQ(Number("adjOpt"), 0);
-    EXPECT_EQ(Number("timeOut"), '7');
-    EXPECT_EQ(Number("logOpts"), 0);
+    EXPECT_EQ(Number("timeOut"), 7);
+    EXPECT_EQ(Number("logOpts"), 0) << "not a plain number";
+    EXPECT_EQ(Number("autoStart"), 1) << "no data: the default, not 0";
+    EXPECT_EQ(Number("autoClose"), 1) << "not the byte of the digit";
 }
 
 TEST_F(Settings, AHostOf511CharactersIsReadWhole)

@@ -36,7 +36,7 @@ TEST_F(ApplyTimeTest, SetsTheClockAndReportsARefusal)
     ASSERT_EQ(clockErrors.Count(), 1);
     EXPECT_EQ(clockErrors.Text(), "Error setting system time");
     EXPECT_EQ(clockErrors.Owner(), owner.window);
-    EXPECT_STREQ(sample.label, "reset");
+    EXPECT_STREQ(sample.label, "failed") << "the refusal, not the policy's reset";
     EXPECT_EQ(applyingTime[APPLY_MAIN_WINDOW], 0);
 }
 

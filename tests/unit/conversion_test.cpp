@@ -179,15 +179,29 @@ TEST_F(ReceiveTimeTest, AddsHalfTheMeasuredLag)
     EXPECT_EQ(sample.serverTime, (LONG)(978307200 + owner.state.lag / 2000));
 }
 
-TEST_F(ReceiveTimeTest, AShortReadChangesNothing)
+TEST_F(ReceiveTimeTest, APartOfTheReplyIsKeptAndTheRestAwaited)
 {
     TestTimeServer server(TimeReply::Value(3187296000u).Bytes(2).KeepOpen());
     SOCKET s = ConnectAndWait(server);
     TimeSample untouched = sample;
-    EXPECT_EQ(ReceiveTime(&sample, s), 2);
+    EXPECT_EQ(ReceiveTime(&sample, s), REPLY_INCOMPLETE);
     closesocket(s);
     EXPECT_EQ(memcmp(&sample, &untouched, sizeof sample), 0);
     EXPECT_EQ(owner.state.lag, 4242u);
+    EXPECT_EQ(owner.state.replyLength, 2u);
+}
+
+TEST_F(ReceiveTimeTest, AReplyInTwoPiecesIsOneReadingTimedAtItsLastByte)
+{
+    TestTimeServer server(TimeReply::Value(3187296000u).Split(300));
+    SOCKET s = ConnectAndWait(server);
+    int received = ReceiveTime(&sample, s);
+    if (received == REPLY_INCOMPLETE)
+        received = ReceiveTime(&sample, s); /* blocks until the rest comes */
+    closesocket(s);
+    ASSERT_EQ(received, 4);
+    EXPECT_EQ(sample.serverTime, 978307200);
+    EXPECT_GE(owner.state.lag, 300u);
 }
 
 TEST_F(ReceiveTimeTest, AnEmptyReplyChangesNothing)

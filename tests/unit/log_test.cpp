@@ -234,7 +234,19 @@ TEST_F(LoggedReadings, TheClockErrorComesFirstAndTheLineIsStillWritten)
     ApplyTime(owner.window, &sample, &owner.state);
     EXPECT_EQ(clockErrors.Count(), 1);
     EXPECT_EQ(logErrors.Count(), 0);
-    EXPECT_EQ(OnlyLine()[7], "reset");
+    EXPECT_EQ(OnlyLine()[7], "failed") << "a refusal is no reset";
+}
+
+TEST_F(LoggedReadings, AControlCharacterNeverReachesALine)
+{
+    owner.state.logOpts = 1;
+    owner.state.maxAdjust = 0;
+    owner.state.host = ReplaceString(owner.state.host, "a\tb\r\nc");
+    TimeSample sample = FarReading();
+    ApplyTime(owner.window, &sample, &owner.state);
+    std::vector<std::string> line = OnlyLine();
+    ASSERT_EQ(line.size(), 8u);
+    EXPECT_EQ(line[0], "a?b??c");
 }
 
 TEST_F(LoggedReadings, BothBoxesCanFollowOneAnother)

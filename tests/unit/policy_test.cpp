@@ -151,14 +151,15 @@ TEST_F(Policy, CancelLeavesTheClockAlone)
     EXPECT_EQ(sample.localTime, kLocal);
 }
 
-TEST_F(Policy, WithoutABoxTheReadingStandsAsWithinTheLimit)
+TEST_F(Policy, AQuestionThatCannotBeAskedIsNoConsent)
 {
     owner.state.maxAdjust = 60;
     BoxAnswerer unexpected("Big Change", IDYES);
     TimeSample sample = Reading(kLocal, kLocal + 100);
     CheckAdjustLimit(&sample, reinterpret_cast<HWND>(static_cast<INT_PTR>(0x7ff0)));
-    EXPECT_STREQ(sample.label, LABEL_RESET);
-    EXPECT_EQ(sample.serverTime, kLocal + 100);
+    EXPECT_EQ(unexpected.Count(), 0);
+    EXPECT_STREQ(sample.label, LABEL_IGNORE);
+    EXPECT_EQ(sample.serverTime, kLocal);
 }
 
 TEST_F(Policy, TheWholeSecondsSpentDecidingMoveBothTimes)
@@ -298,6 +299,15 @@ TEST_F(PolicyOnTheClock, CancelAndIgnoreLeaveTheClockAlone)
     EXPECT_EQ(line[10], "ignore");
     EXPECT_EQ(line[5], std::to_string(now - 100));
     EXPECT_EQ(clockErrors.Count(), 0) << "a call for local - 100 would have been refused";
+}
+
+TEST_F(PolicyOnTheClock, ARefusedSettingIsLoggedAsFailed)
+{
+    owner.state.maxAdjust = 0;
+    std::vector<std::string> line = Apply(now, now + 3600);
+    EXPECT_EQ(clockErrors.Count(), 1);
+    ASSERT_EQ(line.size(), 11u);
+    EXPECT_EQ(line[10], "failed");
 }
 
 TEST_F(PolicyOnTheClock, AReadingWhileTheSameOwnersPromptIsOpenIsNotApplied)
