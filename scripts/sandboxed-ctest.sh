@@ -27,13 +27,16 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     "$wine" wineboot -i >/dev/null 2>&1
 fi
 # All windows inside one Wine desktop window: without a window manager,
-# Wine otherwise waits 2 s for every closed top-level window.  The setting
-# counts from the next wineserver on.
-marker="$WINEPREFIX/.horavex-desktop"
+# Wine otherwise waits 2 s for every closed top-level window.  Its shell
+# draws a taskbar with a notification area.  The settings count from the
+# next wineserver on.
+marker="$WINEPREFIX/.horavex-desktop-shell"
 if [ ! -f "$marker" ]; then
     "$wine" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
     "$wine" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f \
         >/dev/null 2>&1
+    "$wine" reg add 'HKCU\Software\Wine\Explorer\Desktops\Default' /v EnableShell \
+        /t REG_DWORD /d 1 /f >/dev/null 2>&1
     touch "$marker"
 fi
 wineserver -k 2>/dev/null || true

@@ -18,6 +18,8 @@
 #include "ui/maindlg.h"
 #include "ui/tray.h"
 
+static UINT taskbarCreated;
+
 static void ReadTimeZoneName(void)
 {
     TIME_ZONE_INFORMATION zone;
@@ -196,6 +198,15 @@ static void OnMenuCommand(HWND window, WORD command)
     }
 }
 
+/* A new shell (after the old one ended) shows only the icons that are
+   added again. */
+static void OnTaskbarCreated(HWND window)
+{
+    const AppState *state = AppStateOf(window);
+    if (state != NULL && state->sysTray)
+        ShowTrayIcon(window);
+}
+
 static void ReleaseAppState(HWND window)
 {
     AppState *state = AppStateOf(window);
@@ -239,8 +250,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
             OnMenuCommand(window, LOWORD(wParam));
         return 0;
     case WM_CONTEXTMENU:
-        TrackPopupMenu(trayMenu, TPM_RIGHTBUTTON, LOWORD(lParam), HIWORD(lParam), 0,
-                       window, NULL);
+        ShowTrayMenu(window, lParam);
         return 0;
     case UM_TRAY:
         OnTrayNotify(window, wParam, lParam);
@@ -262,11 +272,16 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         PostQuitMessage(0);
         return 0;
     }
+    if (message == taskbarCreated && taskbarCreated != 0) {
+        OnTaskbarCreated(window);
+        return 0;
+    }
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
 BOOL RegisterMainWindowClass(HINSTANCE instance)
 {
+    taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
     WNDCLASSA windowClass;
     memset(&windowClass, 0, sizeof windowClass);
     windowClass.lpfnWndProc = MainWndProc;

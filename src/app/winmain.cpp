@@ -45,12 +45,11 @@ static BOOL StartWinsock(HWND window)
     return TRUE;
 }
 
-static void ShowStartupTrayIcon(HWND window, HINSTANCE instance)
+static void ShowStartupTrayIcon(HWND window)
 {
     const AppState *state = AppStateOf(window);
     if (state != NULL && state->sysTray)
-        AddTrayIcon(window, TRAY_ICON_ID, UM_TRAY,
-                    LoadIconA(instance, MAKEINTRESOURCEA(IDI_TRAY)), TRAY_TIP);
+        ShowTrayIcon(window);
 }
 
 static int RunMessageLoop(void)
@@ -93,7 +92,7 @@ static int RunInstance(HINSTANCE instance, LPSTR commandLine)
         return 0;
     if (!StartWinsock(window))
         return 0;
-    ShowStartupTrayIcon(window, instance);
+    ShowStartupTrayIcon(window);
     int exitCode = RunMessageLoop();
     WSACleanup();
     return exitCode;

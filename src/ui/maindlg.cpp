@@ -237,8 +237,7 @@ static void OnAutoCloseClicked(HWND dialog, AppState *state)
 static void OnSysTrayClicked(HWND dialog, AppState *state)
 {
     if (IsDlgButtonChecked(dialog, IDC_MAIN_SYSTRAY)) {
-        AddTrayIcon(mainWindow, TRAY_ICON_ID, UM_TRAY,
-                    LoadIconA(appInstance, MAKEINTRESOURCEA(IDI_TRAY)), TRAY_TIP);
+        ShowTrayIcon(mainWindow);
         state->sysTray = 1;
     } else {
         RemoveTrayIcon(mainWindow, TRAY_ICON_ID);
