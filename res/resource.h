@@ -33,6 +33,32 @@
 #define IDC_MAIN_EXIT 1005
 #define IDC_MAIN_STARTUP 1007
 
+/* Advanced Options */
+#define IDC_ADV_OK IDOK
+#define IDC_ADV_CANCEL IDCANCEL
+#define IDC_ADV_MAXADJUST 201
+#define IDC_ADV_PROMPT 202
+#define IDC_ADV_IGNORE 203
+#define IDC_ADV_ACCEPT 204
+#define IDC_ADV_USELOG 205
+#define IDC_ADV_VERBOSE 206
+#define IDC_ADV_LOGFILE 207
+#define IDC_ADV_LOGPATH 208
+#define IDC_ADV_ATTEMPTS 209
+#define IDC_ADV_HELP 1000
+#define IDC_ADV_PERIOD 1003
+#define IDC_ADV_QUIET 1006
+#define IDC_ADV_VIEW 1013
+
+/* About box */
+#define IDC_ABOUT_OK IDOK
+#define IDC_ABOUT_MAIL 1009
+#define IDC_ABOUT_WEB 1010
+#define IDC_ABOUT_STAMP 1012
+
+/* Help topics */
+#define HELP_CONTEXT_ADVANCED 12
+
 /* Tray menu commands */
 #define IDM_GETTIME 100
 #define IDM_ABOUT 101

@@ -90,6 +90,15 @@ shot() { import -window root -crop 640x400+0+0 +repage "docs/pictures/$1.png"; e
 wait_for_answers 1
 sleep 2 # the reading and the next clock tick paint
 shot main-dialog
+# Its Advanced ... and About buttons, where the main dialog shows them.
+xdotool mousemove 462 110 click 1
+sleep 1
+shot advanced
+xdotool key Escape
+sleep 0.5
+xdotool mousemove 462 143 click 1
+sleep 1
+shot about
 wineserver -k 2>/dev/null || true
 
 # Quiet: the flyout after a reading, then the icon's menu.

@@ -6,6 +6,7 @@
 #include "base/appstate.h"
 #include "base/fetchtimer.h"
 #include "base/globals.h"
+#include "base/helpfile.h"
 #include "base/serverlist.h"
 #include "base/stringlist.h"
 #include "base/textfmt.h"
@@ -186,9 +187,11 @@ static void OnMenuCommand(HWND window, WORD command)
     case IDM_ABOUT:
         DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_ABOUT), window, AboutDlgProc, 0);
         break;
-    case IDM_HELP:
-        WinHelpA(window, HELP_FILE, HELP_FINDER, 0);
+    case IDM_HELP: {
+        char path[MAX_PATH];
+        WinHelpA(window, HelpFilePath(path, sizeof path), HELP_FINDER, 0);
         break;
+    }
     case IDM_EXIT:
         SendMessageA(window, WM_CLOSE, 0, 0);
         break;

@@ -5,6 +5,7 @@
 
 #include "base/appstate.h"
 #include "base/globals.h"
+#include "base/helpfile.h"
 #include "base/serverlist.h"
 #include "base/stringlist.h"
 #include "base/textfmt.h"
@@ -318,9 +319,11 @@ static void OnButton(HWND dialog, int id)
     case IDC_MAIN_SYSTRAY:
         OnSysTrayClicked(dialog, state);
         break;
-    case IDC_MAIN_HELP:
-        WinHelpA(dialog, HELP_FILE, HELP_FINDER, 0);
+    case IDC_MAIN_HELP: {
+        char path[MAX_PATH];
+        WinHelpA(dialog, HelpFilePath(path, sizeof path), HELP_FINDER, 0);
         break;
+    }
     case IDC_MAIN_EXIT:
         PostMessageA(mainWindow, WM_CLOSE, 0, 0);
         EndDialog(dialog, 0);
