@@ -5,7 +5,7 @@ set -eu
 
 packages="cmake make g++-mingw-w64-i686 mingw-w64-i686-dev
           g++-mingw-w64-x86-64 mingw-w64-x86-64-dev googletest python3
-          wine wine32:i386 wine64 fonts-wine xvfb xauth iproute2 util-linux halibut"
+          wine wine32:i386 wine64 fonts-wine xvfb xauth iproute2 util-linux halibut nsis"
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <commctrl.h>
 #include <winsock.h>
 
 #include "base/appstate.h"
@@ -77,6 +78,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
 
 static int RunInstance(HINSTANCE instance, LPSTR commandLine)
 {
+    /* With the manifest's common controls, the dialogs' controls come from
+       their library: it is loaded before the first dialog. */
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
     if (!RegisterMainWindowClass(instance)) {
         MessageBoxA(NULL, "Unable to register horavex class!", "Windows Error", MB_OK);
         return 0;

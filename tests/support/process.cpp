@@ -11,9 +11,8 @@ std::string HoravexPath()
     return folder.substr(0, folder.find_last_of('\\') + 1) + "horavex.exe";
 }
 
-HoravexProcess::HoravexProcess(const std::string &arguments)
+HoravexProcess::HoravexProcess(const std::string &arguments, const std::string &program)
 {
-    std::string program = HoravexPath();
     std::string commandLine = "\"" + program + "\"" + (arguments.empty() ? "" : " " + arguments);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;

@@ -5,12 +5,15 @@
 
 #include <string>
 
+std::string HoravexPath();
+
 /* The real horavex.exe (next to the test program), started with a command
    line as a person would start it; ended by force if still running when
    the test is done. */
 class HoravexProcess {
 public:
-    explicit HoravexProcess(const std::string &arguments = "");
+    explicit HoravexProcess(const std::string &arguments = "",
+                            const std::string &program = HoravexPath());
     ~HoravexProcess();
     HoravexProcess(const HoravexProcess &) = delete;
     HoravexProcess &operator=(const HoravexProcess &) = delete;
@@ -31,6 +34,5 @@ private:
     DWORD id_ = 0;
 };
 
-std::string HoravexPath();
 
 #endif
