@@ -33,14 +33,6 @@ struct OptionsRun {
     }
 };
 
-/* Replaces an edit field's text as typing would. */
-void Type(HWND dialog, int id, const std::string &text)
-{
-    HWND edit = GetDlgItem(dialog, id);
-    SendMessageA(edit, EM_SETSEL, 0, -1);
-    SendMessageA(edit, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text.c_str()));
-}
-
 bool Closes(HWND dialog)
 {
     return WaitUntil([&] { return !IsWindow(dialog); }, kWait);
@@ -80,11 +72,11 @@ TEST_F(Options, AdvancedShowsTheSettingsAndKeepsWhatOkAndTypingStore)
     EXPECT_TRUE(IsEnabled(advanced, IDC_ADV_QUIET));
     EXPECT_FALSE(IsEnabled(advanced, IDC_ADV_VIEW)) << "no log to view";
 
-    Type(advanced, IDC_ADV_MAXADJUST, "x");
+    TypeIntoEdit(advanced, IDC_ADV_MAXADJUST, "x");
     EXPECT_EQ(ControlText(advanced, IDC_ADV_MAXADJUST), "90") << "a letter brings back the number";
-    Type(advanced, IDC_ADV_ATTEMPTS, "");
+    TypeIntoEdit(advanced, IDC_ADV_ATTEMPTS, "");
     EXPECT_EQ(ControlText(advanced, IDC_ADV_ATTEMPTS), "2");
-    Type(advanced, IDC_ADV_MAXADJUST, "60");
+    TypeIntoEdit(advanced, IDC_ADV_MAXADJUST, "60");
     Click(advanced, IDC_ADV_CANCEL);
     ASSERT_TRUE(Closes(advanced));
 
@@ -92,14 +84,14 @@ TEST_F(Options, AdvancedShowsTheSettingsAndKeepsWhatOkAndTypingStore)
     ASSERT_NE(advanced, (HWND)NULL);
     EXPECT_EQ(ControlText(advanced, IDC_ADV_MAXADJUST), "60") << "kept through Cancel";
     Click(advanced, IDC_ADV_USELOG);
-    Type(advanced, IDC_ADV_LOGPATH, "   ");
+    TypeIntoEdit(advanced, IDC_ADV_LOGPATH, "   ");
     Click(advanced, IDC_ADV_OK);
     EXPECT_TRUE(IsWindow(advanced)) << "logging without a path stays open";
-    Type(advanced, IDC_ADV_LOGPATH, "  C:\\logs\\new.log  ");
+    TypeIntoEdit(advanced, IDC_ADV_LOGPATH, "  C:\\logs\\new.log  ");
     Click(advanced, IDC_ADV_USELOG);
     Click(advanced, IDC_ADV_VERBOSE);
     CheckRadioButton(advanced, IDC_ADV_PROMPT, IDC_ADV_ACCEPT, IDC_ADV_ACCEPT);
-    Type(advanced, IDC_ADV_PERIOD, "15");
+    TypeIntoEdit(advanced, IDC_ADV_PERIOD, "15");
     Click(advanced, IDC_ADV_QUIET);
     Click(advanced, IDC_ADV_OK);
     ASSERT_TRUE(Closes(advanced));

@@ -101,12 +101,21 @@ std::vector<std::string> ComboEntries(HWND dialog, int id)
     return entries;
 }
 
-void TypeIntoCombo(HWND dialog, int id, const std::string &text)
+/* WM_SETTEXT would not be reported as an edit: replace the text instead. */
+static void ReplaceAllText(HWND edit, const std::string &text)
 {
-    /* WM_SETTEXT would not be reported: replace the selected text instead. */
-    HWND edit = FindWindowExA(GetDlgItem(dialog, id), NULL, "Edit", NULL);
     SendMessageA(edit, EM_SETSEL, 0, -1);
     SendMessageA(edit, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void TypeIntoCombo(HWND dialog, int id, const std::string &text)
+{
+    ReplaceAllText(FindWindowExA(GetDlgItem(dialog, id), NULL, "Edit", NULL), text);
+}
+
+void TypeIntoEdit(HWND dialog, int id, const std::string &text)
+{
+    ReplaceAllText(GetDlgItem(dialog, id), text);
 }
 
 void PressEscape(HWND dialog)

@@ -33,6 +33,8 @@ std::vector<std::string> ComboEntries(HWND dialog, int id);
 /* Replaces the text of a combo box's edit field as typing would: the
    combo box reports CBN_EDITCHANGE. */
 void TypeIntoCombo(HWND dialog, int id, const std::string &text);
+/* The same for an edit field (it reports EN_UPDATE and EN_CHANGE). */
+void TypeIntoEdit(HWND dialog, int id, const std::string &text);
 
 /* Presses Escape in the dialog. */
 void PressEscape(HWND dialog);
