@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 
 scripts/deps.sh
 . scripts/wine-env.sh
-scripts/build.sh "$bits"
+scripts/build.sh "$bits" notests
 
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"

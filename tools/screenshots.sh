@@ -18,7 +18,7 @@ if [ "${1:-}" != --inside ]; then
                 "${tool#*:}"
     done
     . scripts/wine-env.sh
-    scripts/build.sh "$bits"
+    scripts/build.sh "$bits" notests
     exec unshare --net -- "$0" --inside
 fi
 

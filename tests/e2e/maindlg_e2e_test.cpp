@@ -254,20 +254,14 @@ TEST_F(MainDialog, WhileARequestRunsOnlyStopAndExitAct)
 }
 
 /* Auto Close ends the dialog after a reading or a failed read, not after a
-   connection error. */
-TEST_F(MainDialog, AutoCloseFollowsHowTheRequestEnded)
-{
-    struct Case {
-        TimeReply reply;
-        bool closes;
-    } cases[] = {
-        {TimeReply::Now(0), true},
-        {TimeReply::CloseWithoutData(), true},
-        {TimeReply::Refused(), false},
-    };
-    for (const Case &row : cases) {
-        DeleteKeyTree(HKEY_LOCAL_MACHINE, VENDOR_KEY);
-        TestTimeServer server(row.reply);
+   connection error: one case each, so that each waits its five seconds
+   alone. */
+class AutoClose : public MainDialog {
+protected:
+    /* The dialog that fetches from server on opening, with Auto Close on. */
+    void Run(const TimeReply &reply, bool closes)
+    {
+        TestTimeServer server(reply);
         SeedQuietOpening(server.Address());
         SeedNumber("autoStart", 1);
         SeedNumber("autoClose", 1);
@@ -276,9 +270,9 @@ TEST_F(MainDialog, AutoCloseFollowsHowTheRequestEnded)
         ASSERT_NE(run.dialog, (HWND)NULL);
         ASSERT_TRUE(WaitForControlText(run.dialog, IDC_MAIN_GETTIME, "&Get time", kWait))
             << "a server that closes without data ends the request";
-        if (row.closes) {
+        if (closes) {
             EXPECT_TRUE(run.horavex.WaitForExit(8000)) << server.Connections();
-            continue;
+            return;
         }
         ASSERT_TRUE(errors.WaitForCount(1, kWait));
         EXPECT_EQ(errors.Text(), "Error connecting to: " + server.Address() +
@@ -288,6 +282,21 @@ TEST_F(MainDialog, AutoCloseFollowsHowTheRequestEnded)
         ClickPosted(run.dialog, IDC_MAIN_EXIT);
         EXPECT_TRUE(run.horavex.WaitForExit(kWait));
     }
+};
+
+TEST_F(AutoClose, EndsTheDialogAfterAReading)
+{
+    Run(TimeReply::Now(0), true);
+}
+
+TEST_F(AutoClose, EndsTheDialogAfterAFailedRead)
+{
+    Run(TimeReply::CloseWithoutData(), true);
+}
+
+TEST_F(AutoClose, KeepsTheDialogAfterAConnectionError)
+{
+    Run(TimeReply::Refused(), false);
 }
 
 TEST_F(MainDialog, TheDiffFieldShowsTheDifferenceAsTheClockWasLeft)
