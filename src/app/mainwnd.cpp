@@ -20,6 +20,8 @@
 #include "ui/tray.h"
 
 static UINT taskbarCreated;
+/* The quiet start without the tray ends the program itself. */
+static BOOL endingByItself;
 
 static void ReadTimeZoneName(void)
 {
@@ -107,6 +109,7 @@ static void OnFetchTick(HWND window)
     if (state != NULL && !state->sysTray) {
         /* Quiet without the tray ends at once, and stays resident next time. */
         state->sysTray = 1;
+        endingByItself = TRUE;
         SendMessageA(window, WM_CLOSE, 0, 0);
     }
 }
@@ -210,11 +213,12 @@ static void OnTaskbarCreated(HWND window)
         ShowTrayIcon(window);
 }
 
-static void ReleaseAppState(HWND window)
+/* True unless the settings could be written nowhere. */
+static BOOL ReleaseAppState(HWND window)
 {
     AppState *state = AppStateOf(window);
     if (state == NULL)
-        return;
+        return TRUE;
     /* From here on, messages still dispatched find no record. */
     SetWindowLongPtrA(window, 0, 0);
     free(state->tzName);
@@ -223,7 +227,7 @@ static void ReleaseAppState(HWND window)
         closesocket(state->sock);
         state->sock = INVALID_SOCKET;
     }
-    SaveSettings(state);
+    BOOL saved = SaveSettings(state);
     if (state->sysTray)
         RemoveTrayIcon(window, TRAY_ICON_ID);
     free(state->host);
@@ -232,6 +236,16 @@ static void ReleaseAppState(HWND window)
     state->logPath = NULL;
     StringListClear(&state->hosts);
     free(state);
+    return saved;
+}
+
+/* Said at an end the user asked for: not when Windows ends, nor when a
+   quiet start ends by itself. */
+static void OnDestroy(HWND window)
+{
+    if (!ReleaseAppState(window) && !endingByItself)
+        MessageBoxA(NULL, "Error writing settings to the registry", "horavex Error", MB_OK);
+    PostQuitMessage(0);
 }
 
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -271,8 +285,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         PostQuitMessage(0);
         return 0;
     case WM_DESTROY:
-        ReleaseAppState(window);
-        PostQuitMessage(0);
+        OnDestroy(window);
         return 0;
     }
     if (message == taskbarCreated && taskbarCreated != 0) {

@@ -1,6 +1,7 @@
 #include "persist/settings.h"
 
 #include <ctype.h>
+#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -29,20 +30,23 @@
     "tick.usno.navy.mil, tock.usno.navy.mil"                                                \
     ") seem to be closed to external traffic.\r\n"
 
-enum TextRead { TEXT_READ, TEXT_MISSING, TEXT_UNREADABLE };
+/* TEXT_UNREADABLE: there, but too long to be a text of ours; TEXT_FAILED:
+   the query itself failed (the key was deleted meanwhile, say). */
+enum TextRead { TEXT_READ, TEXT_MISSING, TEXT_UNREADABLE, TEXT_FAILED };
 
-/* Reads a value into textBuffer, always terminated.  TEXT_UNREADABLE (and
-   textBuffer empty) for data that is no terminated text of at most 511
-   characters. */
+/* Reads a value into textBuffer, always terminated, and empty unless
+   TEXT_READ: data that is a terminated text of at most 511 characters. */
 static TextRead ReadValue(HKEY key, const char *name, DWORD *type)
 {
     DWORD size = TEXT_BUFFER_SIZE;
     LONG result = RegQueryValueExA(key, name, NULL, type, (BYTE *)textBuffer, &size);
-    if (result == ERROR_FILE_NOT_FOUND) {
+    if (result != ERROR_SUCCESS) {
         textBuffer[0] = '\0';
-        return TEXT_MISSING;
+        if (result == ERROR_FILE_NOT_FOUND)
+            return TEXT_MISSING;
+        return result == ERROR_MORE_DATA ? TEXT_UNREADABLE : TEXT_FAILED;
     }
-    if (result != ERROR_SUCCESS || size > TEXT_BUFFER_SIZE) {
+    if (size > TEXT_BUFFER_SIZE) {
         textBuffer[0] = '\0';
         return TEXT_UNREADABLE;
     }
@@ -106,14 +110,16 @@ static DWORD ReadNumber(HKEY key, const char *name, DWORD fallback)
     return value;
 }
 
-static void WriteText(HKEY key, const char *name, const char *text)
+static BOOL WriteText(HKEY key, const char *name, const char *text)
 {
-    RegSetValueExA(key, name, 0, REG_SZ, (const BYTE *)text, (DWORD)strlen(text) + 1);
+    return RegSetValueExA(key, name, 0, REG_SZ, (const BYTE *)text, (DWORD)strlen(text) + 1)
+           == ERROR_SUCCESS;
 }
 
-static void WriteNumber(HKEY key, const char *name, DWORD value)
+static BOOL WriteNumber(HKEY key, const char *name, DWORD value)
 {
-    RegSetValueExA(key, name, 0, REG_DWORD, (const BYTE *)&value, sizeof value);
+    return RegSetValueExA(key, name, 0, REG_DWORD, (const BYTE *)&value, sizeof value)
+           == ERROR_SUCCESS;
 }
 
 void ShowEmptyHostWarning(void)
@@ -121,22 +127,37 @@ void ShowEmptyHostWarning(void)
     MessageBoxA(GetDesktopWindow(), EMPTY_HOST_WARNING, "NTP Service", MB_ICONWARNING);
 }
 
-static void LoadMainValues(HKEY key, AppState *state)
+/* What a settings key that holds no values gives. */
+static void SetDefaults(AppState *state)
 {
-    ReadText(key, "host");
-    state->host = strdup(textBuffer);
-    state->attempts = ReadNumber(key, "attempts", DEFAULT_ATTEMPTS);
-    state->reportOnly = (int)ReadNumber(key, "reportOnly", 0);
-    state->autoStart = (int)ReadNumber(key, "autoStart", DEFAULT_AUTO_START);
-    state->autoClose = (int)ReadNumber(key, "autoClose", 0);
-    state->sysTray = (int)ReadNumber(key, "sysTray", 0);
-    state->quiet = (int)ReadNumber(key, "quiet", 0);
-    state->maxAdjust = ReadNumber(key, "maxAdjust", DEFAULT_MAX_ADJUST);
-    state->logOpts = (int)ReadNumber(key, "logOpts", 0);
-    state->adjOpt = (int)ReadNumber(key, "adjOpt", 0);
-    ReadText(key, "logPath");
-    state->logPath = strdup(textBuffer);
-    state->timeOut = ReadNumber(key, "timeOut", 0);
+    state->host = ReplaceString(state->host, "");
+    state->attempts = DEFAULT_ATTEMPTS;
+    state->autoStart = DEFAULT_AUTO_START;
+    state->maxAdjust = DEFAULT_MAX_ADJUST;
+    state->logPath = ReplaceString(state->logPath, "");
+}
+
+static void ReadTextInto(HKEY key, const char *name, char **field)
+{
+    if (ReadText(key, name))
+        *field = ReplaceString(*field, textBuffer);
+}
+
+/* Every value that key holds replaces its field; the others stay. */
+static void ReadMainValues(HKEY key, AppState *state)
+{
+    ReadTextInto(key, "host", &state->host);
+    state->attempts = ReadNumber(key, "attempts", state->attempts);
+    state->reportOnly = (int)ReadNumber(key, "reportOnly", (DWORD)state->reportOnly);
+    state->autoStart = (int)ReadNumber(key, "autoStart", (DWORD)state->autoStart);
+    state->autoClose = (int)ReadNumber(key, "autoClose", (DWORD)state->autoClose);
+    state->sysTray = (int)ReadNumber(key, "sysTray", (DWORD)state->sysTray);
+    state->quiet = (int)ReadNumber(key, "quiet", (DWORD)state->quiet);
+    state->maxAdjust = ReadNumber(key, "maxAdjust", state->maxAdjust);
+    state->logOpts = (int)ReadNumber(key, "logOpts", (DWORD)state->logOpts);
+    state->adjOpt = (int)ReadNumber(key, "adjOpt", (DWORD)state->adjOpt);
+    ReadTextInto(key, "logPath", &state->logPath);
+    state->timeOut = ReadNumber(key, "timeOut", state->timeOut);
 }
 
 static BOOL IsListedHost(const char *text)
@@ -144,94 +165,138 @@ static BOOL IsListedHost(const char *text)
     return text[0] != '\0' && !isspace((unsigned char)text[0]);
 }
 
-/* The list ends at the first missing entry; an entry that cannot be read
-   is skipped, so that the entries after it are kept. */
-static void LoadHosts(HKEY key, StringList *hosts)
+/* A multi-string counts by its first text, as the current host does. */
+static BOOL IsHostEntryType(DWORD type)
 {
-    for (int n = 0;; n++) {
+    return IsTextType(type) || type == REG_MULTI_SZ;
+}
+
+void LoadHostList(HKEY key, StringList *hosts)
+{
+    for (int n = 0; n < INT_MAX; n++) {
         char name[32];
         FormatText(name, sizeof name, HOST_VALUE_FORMAT, n);
         DWORD type = REG_NONE;
         TextRead read = ReadValue(key, name, &type);
-        if (read == TEXT_MISSING)
+        if (read == TEXT_MISSING || read == TEXT_FAILED)
             break;
-        if (read == TEXT_READ && IsTextType(type) && IsListedHost(textBuffer))
+        if (read == TEXT_READ && IsHostEntryType(type) && IsListedHost(textBuffer))
             StringListAdd(hosts, textBuffer);
     }
+}
+
+static BOOL OpenExistingKey(HKEY root, const char *path, HKEY *key)
+{
+    return RegOpenKeyExA(root, path, 0, KEY_QUERY_VALUE, key) == ERROR_SUCCESS;
 }
 
 BOOL LoadSettings(AppState *state)
 {
     RegKeyGuard guard;
-    BOOL hostMissing = FALSE;
-    if (RegCreateKeyA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, &guard.key) == ERROR_SUCCESS) {
-        LoadMainValues(guard.key, state);
-        hostMissing = state->host == NULL || state->host[0] == '\0';
+    BOOL machineKey = RegCreateKeyA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, &guard.key) == ERROR_SUCCESS;
+    if (machineKey) {
+        SetDefaults(state);
+        ReadMainValues(guard.key, state);
         guard.Close();
     }
-    if (RegCreateKeyA(HKEY_LOCAL_MACHINE, HOSTS_KEY, &guard.key) == ERROR_SUCCESS) {
-        LoadHosts(guard.key, &state->hosts);
+    /* The user's copy, saved where the machine's key could not be written. */
+    BOOL userKey = OpenExistingKey(HKEY_CURRENT_USER, SETTINGS_KEY, &guard.key);
+    if (userKey) {
+        ReadMainValues(guard.key, state);
+        guard.Close();
+    }
+    BOOL hostMissing = (machineKey || userKey) && (state->host == NULL || state->host[0] == '\0');
+    if (OpenExistingKey(HKEY_CURRENT_USER, HOSTS_KEY, &guard.key)
+        || RegCreateKeyA(HKEY_LOCAL_MACHINE, HOSTS_KEY, &guard.key) == ERROR_SUCCESS) {
+        LoadHostList(guard.key, &state->hosts);
         guard.Close();
     }
     return hostMissing;
 }
 
-static void SaveMainValues(HKEY key, const AppState *state)
+static BOOL WriteMainValues(HKEY key, const AppState *state)
 {
-    WriteText(key, "host", TextOrEmpty(state->host));
-    WriteNumber(key, "attempts", state->attempts);
-    WriteNumber(key, "reportOnly", (DWORD)state->reportOnly);
-    WriteNumber(key, "autoStart", (DWORD)state->autoStart);
-    WriteNumber(key, "autoClose", (DWORD)state->autoClose);
-    WriteNumber(key, "sysTray", (DWORD)state->sysTray);
-    WriteNumber(key, "quiet", (DWORD)state->quiet);
-    WriteNumber(key, "maxAdjust", state->maxAdjust);
-    WriteNumber(key, "logOpts", (DWORD)state->logOpts);
-    WriteNumber(key, "adjOpt", (DWORD)state->adjOpt);
-    WriteText(key, "logPath", TextOrEmpty(state->logPath));
-    WriteNumber(key, "timeOut", state->timeOut);
+    BOOL written = WriteText(key, "host", TextOrEmpty(state->host));
+    written &= WriteNumber(key, "attempts", state->attempts);
+    written &= WriteNumber(key, "reportOnly", (DWORD)state->reportOnly);
+    written &= WriteNumber(key, "autoStart", (DWORD)state->autoStart);
+    written &= WriteNumber(key, "autoClose", (DWORD)state->autoClose);
+    written &= WriteNumber(key, "sysTray", (DWORD)state->sysTray);
+    written &= WriteNumber(key, "quiet", (DWORD)state->quiet);
+    written &= WriteNumber(key, "maxAdjust", state->maxAdjust);
+    written &= WriteNumber(key, "logOpts", (DWORD)state->logOpts);
+    written &= WriteNumber(key, "adjOpt", (DWORD)state->adjOpt);
+    written &= WriteText(key, "logPath", TextOrEmpty(state->logPath));
+    written &= WriteNumber(key, "timeOut", state->timeOut);
+    return written;
 }
 
-static void SaveHosts(HKEY key, const StringList *hosts)
+static BOOL WriteHostList(HKEY key, const StringList *hosts)
 {
+    BOOL written = TRUE;
     for (int i = 0; i < hosts->itemCount; i++) {
         char name[32];
         FormatText(name, sizeof name, HOST_VALUE_FORMAT, i);
-        WriteText(key, name, hosts->items[i]);
+        written &= WriteText(key, name, hosts->items[i]);
     }
+    return written;
 }
 
-static void DeleteOldHosts(HKEY settings)
+static BOOL DeleteOldHosts(HKEY settings)
 {
     HKEY hosts;
-    if (RegOpenKeyExA(settings, HOSTS_SUBKEY, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &hosts)
-        != ERROR_SUCCESS)
-        return;
+    LONG opened = RegOpenKeyExA(settings, HOSTS_SUBKEY, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &hosts);
+    if (opened != ERROR_SUCCESS)
+        return opened == ERROR_FILE_NOT_FOUND;
     char name[256];
     DWORD size = sizeof name;
     /* Deleting shifts the rest down: the first value is always the next. */
-    while (RegEnumValueA(hosts, 0, name, &size, NULL, NULL, NULL, NULL) == ERROR_SUCCESS
+    LONG result;
+    while ((result = RegEnumValueA(hosts, 0, name, &size, NULL, NULL, NULL, NULL)) == ERROR_SUCCESS
            && RegDeleteValueA(hosts, name) == ERROR_SUCCESS)
         size = sizeof name;
     RegCloseKey(hosts);
+    return result == ERROR_NO_MORE_ITEMS;
 }
 
-void SaveSettings(const AppState *state)
+/* Every value and the list, under root; true when all of it was written.
+   The user's copy always keeps its hosts key, so that an empty list there
+   still counts over the machine's. */
+static BOOL WriteSettingsUnder(HKEY root, const AppState *state)
 {
     RegKeyGuard guard;
-    if (RegCreateKeyA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, &guard.key) == ERROR_SUCCESS) {
-        SaveMainValues(guard.key, state);
-        /* The old list goes as a whole; an empty list leaves no key.  A key
-           that holds a subkey stays: its old entries go one by one. */
-        if (RegDeleteKeyA(guard.key, HOSTS_SUBKEY) != ERROR_SUCCESS)
-            DeleteOldHosts(guard.key);
+    if (RegCreateKeyA(root, SETTINGS_KEY, &guard.key) != ERROR_SUCCESS)
+        return FALSE;
+    BOOL written = WriteMainValues(guard.key, state);
+    /* The old list goes as a whole; an empty list leaves no key.  A key
+       that holds a subkey stays: its old entries go one by one. */
+    if (RegDeleteKeyA(guard.key, HOSTS_SUBKEY) != ERROR_SUCCESS)
+        written &= DeleteOldHosts(guard.key);
+    guard.Close();
+    if (state->hosts.itemCount > 0 || root == HKEY_CURRENT_USER) {
+        if (RegCreateKeyA(root, HOSTS_KEY, &guard.key) != ERROR_SUCCESS)
+            return FALSE;
+        written &= WriteHostList(guard.key, &state->hosts);
         guard.Close();
     }
-    if (state->hosts.itemCount > 0
-        && RegCreateKeyA(HKEY_LOCAL_MACHINE, HOSTS_KEY, &guard.key) == ERROR_SUCCESS) {
-        SaveHosts(guard.key, &state->hosts);
-        guard.Close();
+    return written;
+}
+
+static void DeleteUserCopy(void)
+{
+    RegDeleteKeyA(HKEY_CURRENT_USER, HOSTS_KEY);
+    RegDeleteKeyA(HKEY_CURRENT_USER, SETTINGS_KEY);
+}
+
+/* A program without elevation cannot write the machine's key; its user's
+   own copy then keeps the settings, and is read over the machine's. */
+BOOL SaveSettings(const AppState *state)
+{
+    if (WriteSettingsUnder(HKEY_LOCAL_MACHINE, state)) {
+        DeleteUserCopy();
+        return TRUE;
     }
+    return WriteSettingsUnder(HKEY_CURRENT_USER, state);
 }
 
 void RegisterSoundEvents(void)
@@ -248,12 +313,24 @@ void RegisterSoundEvents(void)
     }
 }
 
+/* The user's copy, where there is one, is read over the machine's key: the
+   host goes there too. */
 void StoreCommandLineHost(const char *commandLine)
 {
     RegKeyGuard guard;
     if (commandLine[0] == '\0')
         return;
+    BOOL written = FALSE;
     if (RegCreateKeyA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, &guard.key) == ERROR_SUCCESS) {
+        written = WriteText(guard.key, "host", commandLine);
+        guard.Close();
+    }
+    HKEY userKey;
+    if (OpenExistingKey(HKEY_CURRENT_USER, SETTINGS_KEY, &userKey)) {
+        RegCloseKey(userKey);
+        written = FALSE;
+    }
+    if (!written && RegCreateKeyA(HKEY_CURRENT_USER, SETTINGS_KEY, &guard.key) == ERROR_SUCCESS) {
         WriteText(guard.key, "host", commandLine);
         guard.Close();
     }

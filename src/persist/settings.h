@@ -8,8 +8,14 @@
    record is whole. */
 BOOL LoadSettings(AppState *state);
 void ShowEmptyHostWarning(void);
-void SaveSettings(const AppState *state);
+/* Writes every setting and the host list: under HKEY_LOCAL_MACHINE, else
+   (no right to write there) under HKEY_CURRENT_USER.  False when neither
+   could be written. */
+BOOL SaveSettings(const AppState *state);
 void RegisterSoundEvents(void);
+
+/* Reads the list "host0", "host1", ... of an open hosts key. */
+void LoadHostList(HKEY key, StringList *hosts);
 
 /* Stores a host given on the command line as the current host. */
 void StoreCommandLineHost(const char *commandLine);

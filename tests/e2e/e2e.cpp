@@ -16,13 +16,16 @@ const char kEmptyHostWarning[] =
 void EndToEnd::SetUp()
 {
     settings_ = std::make_unique<RegistrySnapshot>(HKEY_LOCAL_MACHINE, VENDOR_KEY);
+    userSettings_ = std::make_unique<RegistrySnapshot>(HKEY_CURRENT_USER, VENDOR_KEY);
     sounds_ = std::make_unique<SoundsSnapshot>();
     DeleteKeyTree(HKEY_LOCAL_MACHINE, VENDOR_KEY);
+    DeleteKeyTree(HKEY_CURRENT_USER, VENDOR_KEY);
 }
 
 void EndToEnd::TearDown()
 {
     sounds_.reset();
+    userSettings_.reset();
     settings_.reset();
 }
 

@@ -27,6 +27,7 @@ protected:
 
 private:
     std::unique_ptr<RegistrySnapshot> settings_;
+    std::unique_ptr<RegistrySnapshot> userSettings_;
     std::unique_ptr<SoundsSnapshot> sounds_;
 };
 

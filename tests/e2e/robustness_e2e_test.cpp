@@ -43,20 +43,23 @@ TEST_F(Robustness, AStartEndedDuringTheWarningKeepsTheSettings)
     }
 }
 
-/* An entry that cannot be read is skipped, not the end of the list; the
-   list saved is exactly the one read, though the key holds a subkey. */
-TEST_F(Robustness, TheHostListSurvivesUnreadableEntriesAndASubkey)
+/* An entry that cannot be read is skipped, not the end of the list, and a
+   multi-string counts by its first text; the list saved is exactly the one
+   read, though the key holds a subkey. */
+TEST_F(Robustness, TheHostListSurvivesUnreadableEntriesMultiStringsAndASubkey)
 {
     TestTimeServer server(TimeReply::NeverAnswer());
     SeedResident(server.Address());
     SeedHosts({"a.invalid", std::string(600, 'l'), "", "c.invalid"});
     SetRegDword(HKEY_LOCAL_MACHINE, HOSTS_KEY, "host2", 7);
+    SetRegRaw(HKEY_LOCAL_MACHINE, HOSTS_KEY, "host4", REG_MULTI_SZ,
+              std::string("m.invalid\0n.invalid\0", 21));
     SetRegString(HKEY_LOCAL_MACHINE, HOSTS_KEY "\\kept", "note", "a subkey of the user's");
     HoravexProcess horavex;
     ASSERT_NE(horavex.MainWindow(), (HWND)NULL);
     ASSERT_TRUE(horavex.Close());
-    EXPECT_EQ(StoredHosts(), (std::vector<std::string>{"a.invalid", "c.invalid"}));
-    EXPECT_EQ(ReadRegValues(HKEY_LOCAL_MACHINE, HOSTS_KEY).size(), 2u) << "no stale entry";
+    EXPECT_EQ(StoredHosts(), (std::vector<std::string>{"a.invalid", "c.invalid", "m.invalid"}));
+    EXPECT_EQ(ReadRegValues(HKEY_LOCAL_MACHINE, HOSTS_KEY).size(), 3u) << "no stale entry";
 }
 
 /* A host with a control character is refused like a name that does not

@@ -1,8 +1,10 @@
 #include <string>
 #include <vector>
 
+#include "dialog.h"
 #include "e2e.h"
 #include "pump.h"
+#include "resource.h"
 #include "timeserver.h"
 #include "windowhelpers.h"
 
@@ -287,4 +289,89 @@ TEST_F(Settings, WhenTheSettingsCannotBeOpenedTheProgramRunsOnWithoutThem)
     EXPECT_EQ(horavex.ExitCode(), 0u);
     EXPECT_EQ(warning.Count(), 0) << "no warning without the key";
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SETTINGS_KEY));
+}
+
+namespace {
+
+long long UserNumber(const char *name)
+{
+    return ReadRegDword(HKEY_CURRENT_USER, SETTINGS_KEY, name);
+}
+
+/* Opens the dialog (no fetch), clicks Report only and ends the program as
+   its Close does; false if the dialog did not show. */
+bool ToggleReportOnlyAndClose(HoravexProcess &horavex, bool *shownChecked)
+{
+    HWND dialog = WaitForDialogWith(horavex.Id(), IDC_MAIN_STARTUP, 10000);
+    if (dialog == NULL)
+        return false;
+    *shownChecked = IsChecked(dialog, IDC_MAIN_REPORTONLY);
+    Click(dialog, IDC_MAIN_REPORTONLY);
+    Click(dialog, IDC_MAIN_CLOSE);
+    return horavex.WaitForExit(10000);
+}
+
+} // namespace
+
+/* Without the right to write the machine's key (a program that is not
+   elevated) the settings go to the same key of the user, which is read
+   over the machine's; once the machine's key can be written again, it
+   holds them and the user's copy goes. */
+TEST_F(Settings, WhatTheMachineKeyCannotHoldTheUsersKeyKeeps)
+{
+    SeedText("host", "a.invalid");
+    SeedNumber("autoStart", 0);
+    SeedNumber("reportOnly", 0);
+    SeedHosts({"a.invalid", "b.invalid"});
+    BoxAnswerer errors("horavex Error", IDOK, kAnyHoravex);
+    bool checked = true;
+    {
+        UnwritableKey machine(HKEY_LOCAL_MACHINE, SETTINGS_KEY);
+        ASSERT_TRUE(machine.Made());
+        HoravexProcess first;
+        ASSERT_TRUE(ToggleReportOnlyAndClose(first, &checked));
+        EXPECT_FALSE(checked);
+        EXPECT_EQ(Number("reportOnly"), 0) << "the machine's key stays as it was";
+        EXPECT_EQ(UserNumber("reportOnly"), 1);
+        EXPECT_EQ(ReadRegString(HKEY_CURRENT_USER, SETTINGS_KEY, "host"), "a.invalid");
+        EXPECT_EQ(ReadRegString(HKEY_CURRENT_USER, HOSTS_KEY, "host1"), "b.invalid");
+
+        HoravexProcess second;
+        ASSERT_TRUE(ToggleReportOnlyAndClose(second, &checked));
+        EXPECT_TRUE(checked) << "the user's value wins";
+        EXPECT_EQ(UserNumber("reportOnly"), 0);
+    }
+    HoravexProcess third;
+    ASSERT_TRUE(ToggleReportOnlyAndClose(third, &checked));
+    EXPECT_FALSE(checked);
+    EXPECT_EQ(Number("reportOnly"), 1);
+    EXPECT_EQ(StoredHosts(), (std::vector<std::string>{"a.invalid", "b.invalid"}));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, SETTINGS_KEY)) << "one newest set";
+    EXPECT_EQ(errors.Count(), 0) << "nothing to tell while it works";
+}
+
+/* Settings that can be written nowhere are lost: said once, at an end the
+   user asked for, not when Windows ends. */
+TEST_F(Settings, SettingsThatCannotBeWrittenAnywhereAreReportedAtTheEnd)
+{
+    SeedText("host", "a.invalid");
+    SeedNumber("autoStart", 0);
+    SeedNumber("reportOnly", 0);
+    UnwritableKey machine(HKEY_LOCAL_MACHINE, SETTINGS_KEY);
+    UnwritableKey user(HKEY_CURRENT_USER, SETTINGS_KEY);
+    ASSERT_TRUE(machine.Made() && user.Made());
+    BoxAnswerer errors("horavex Error", IDOK, kAnyHoravex);
+
+    HoravexProcess ended;
+    ASSERT_NE(WaitForDialogWith(ended.Id(), IDC_MAIN_STARTUP, 10000), (HWND)NULL);
+    SendMessageA(ended.MainWindow(), WM_ENDSESSION, TRUE, 0);
+    ended.Close();
+    EXPECT_EQ(errors.Count(), 0) << "Windows is ending";
+
+    HoravexProcess closed;
+    bool checked = true;
+    ASSERT_TRUE(ToggleReportOnlyAndClose(closed, &checked));
+    ASSERT_EQ(errors.Count(), 1);
+    EXPECT_EQ(errors.Text(), "Error writing settings to the registry");
+    EXPECT_EQ(Number("reportOnly"), 0);
 }

@@ -11,8 +11,10 @@
 void MainWindowTest::SetUp()
 {
     settings_ = std::make_unique<RegistrySnapshot>(HKEY_LOCAL_MACHINE, VENDOR_KEY);
+    userSettings_ = std::make_unique<RegistrySnapshot>(HKEY_CURRENT_USER, VENDOR_KEY);
     sounds_ = std::make_unique<SoundsSnapshot>();
     DeleteKeyTree(HKEY_LOCAL_MACHINE, VENDOR_KEY);
+    DeleteKeyTree(HKEY_CURRENT_USER, VENDOR_KEY);
     /* A stored host keeps the empty-host warning away; nothing listens there. */
     SetRegString(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "host", "127.0.0.1");
     appInstance = GetModuleHandleA(NULL);
@@ -31,6 +33,7 @@ void MainWindowTest::TearDown()
     mainWindow = NULL;
     dialogOpen = 0;
     sounds_.reset();
+    userSettings_.reset();
     settings_.reset();
 }
 

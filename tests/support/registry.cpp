@@ -1,5 +1,6 @@
 #include "registry.h"
 
+#include <sddl.h>
 #include <string.h>
 
 const char *const kSoundKeys[3] = {"horavexConnect", "horavexReset", "horavexMaxAdj"};
@@ -114,6 +115,36 @@ DanglingKeyLink::~DanglingKeyLink()
         deleteKey(link);
         RegCloseKey(link);
     }
+}
+
+UnwritableKey::UnwritableKey(HKEY root, const char *path) : root_(root), path_(path)
+{
+    HKEY key;
+    if (RegCreateKeyA(root, path, &key) != ERROR_SUCCESS)
+        return;
+    DWORD size = 0;
+    RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, NULL, &size);
+    saved_.resize(size);
+    PSECURITY_DESCRIPTOR denying = NULL;
+    /* Everyone: no values set, no subkeys made, nothing deleted; the rest,
+       the right to change this back included, allowed. */
+    if (size != 0
+        && RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, &saved_[0], &size) == ERROR_SUCCESS
+        && ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(D;;0x10006;;;WD)(A;;KA;;;WD)",
+                                                                SDDL_REVISION_1, &denying, NULL)) {
+        made_ = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, denying) == ERROR_SUCCESS;
+        LocalFree(denying);
+    }
+    RegCloseKey(key);
+}
+
+UnwritableKey::~UnwritableKey()
+{
+    HKEY key;
+    if (!made_ || RegOpenKeyExA(root_, path_.c_str(), 0, WRITE_DAC, &key) != ERROR_SUCCESS)
+        return;
+    RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &saved_[0]);
+    RegCloseKey(key);
 }
 
 bool KeyExists(HKEY root, const char *path)

@@ -68,6 +68,25 @@ private:
     bool made_ = false;
 };
 
+/* A key (made if missing) whose security lets everyone read it but write
+   no value into it, as HKEY_LOCAL_MACHINE is for a program without
+   elevation; its own security is put back at the end. */
+class UnwritableKey {
+public:
+    UnwritableKey(HKEY root, const char *path);
+    ~UnwritableKey();
+    UnwritableKey(const UnwritableKey &) = delete;
+    UnwritableKey &operator=(const UnwritableKey &) = delete;
+
+    bool Made() const { return made_; }
+
+private:
+    HKEY root_;
+    std::string path_;
+    std::string saved_;
+    bool made_ = false;
+};
+
 extern const char *const kSoundKeys[3];
 
 bool KeyExists(HKEY root, const char *path);
