@@ -63,11 +63,16 @@ static LRESULT OnCreate(HWND window)
     RegisterSoundEvents();
     state->port = TIME_PORT;
     BuildTrayMenu();
+    /* Answered before anything fetches or opens the dialog.  Its loop may
+       end the program and release the record. */
+    if (hostMissing) {
+        ShowEmptyHostWarning();
+        state = AppStateOf(window);
+        if (state == NULL)
+            return 0;
+    }
     StartFetchTimer(window, state);
     PostMessageA(window, WM_TIMER, 0, 0);
-    /* Its loop may end the program and release the record: the last step. */
-    if (hostMissing)
-        ShowEmptyHostWarning();
     return 0;
 }
 
@@ -171,12 +176,16 @@ static void OnSocket(HWND window, WPARAM wParam, LPARAM lParam)
     switch (WSAGETSELECTEVENT(lParam)) {
     case FD_CONNECT:
         state->connectTime = GetTickCount() - state->startTick;
+        state->connected = 1;
         break;
     case FD_READ:
     case FD_CLOSE:
-        /* A close may still leave the reply to read; without one it ends
-           the request like an empty read. */
-        TakeQuietReading(window, state, eventSocket);
+        /* Before its own connection, a read or close is a late one of the
+           closed socket whose handle this one got.  A close may still
+           leave the reply to read; without one it ends the request like an
+           empty read. */
+        if (state->connected)
+            TakeQuietReading(window, state, eventSocket);
         break;
     }
 }

@@ -32,15 +32,18 @@ static BOOL AnotherInstanceRuns(HINSTANCE previous)
 
 static int RunInstance(HINSTANCE instance, LPSTR commandLine);
 
-static BOOL StartWinsock(HWND window)
+/* Before the main window: the loop of its empty-host warning can already
+   run a request. */
+static BOOL StartWinsock(void)
 {
     WSADATA data;
     if (WSAStartup(MAKEWORD(1, 1), &data) != 0) {
-        MessageBoxA(window, "Could not find winsock.dll!", "Winsock Error", MB_OK);
+        MessageBoxA(NULL, "Could not find winsock.dll!", "Winsock Error", MB_OK);
         return FALSE;
     }
     if (LOBYTE(data.wVersion) != 1 || HIBYTE(data.wVersion) != 1) {
-        MessageBoxA(window, "Wrong winsock version", "Winsock Error", MB_OK);
+        WSACleanup();
+        MessageBoxA(NULL, "Wrong winsock version", "Winsock Error", MB_OK);
         return FALSE;
     }
     return TRUE;
@@ -92,11 +95,13 @@ static int RunInstance(HINSTANCE instance, LPSTR commandLine)
     }
     appInstance = instance;
     StoreCommandLineHost(commandLine);
+    if (!StartWinsock())
+        return 0;
     HWND window = CreateMainWindow(instance);
-    if (window == NULL)
+    if (window == NULL) {
+        WSACleanup();
         return 0;
-    if (!StartWinsock(window))
-        return 0;
+    }
     ShowStartupTrayIcon(window);
     int exitCode = RunMessageLoop();
     WSACleanup();

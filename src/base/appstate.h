@@ -38,6 +38,8 @@ struct AppState {
     /* The reply's bytes as they come: TCP may deliver them in pieces. */
     BYTE reply[4];
     DWORD replyLength;
+    /* The request's own FD_CONNECT has come. */
+    int connected;
 };
 
 /* The record held in a main window's window data, or null. */

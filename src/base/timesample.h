@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <time.h>
 
+#include "base/globals.h"
+
 /* Shown in place of a time of day that has no calendar fields. */
 #define NO_TIME_OF_DAY "--:--:--"
 
@@ -15,6 +17,11 @@ struct TimeSample {
     const char *label;
     struct tm *brokenDown;
     SYSTEMTIME systemTime;
+    /* Kept with the reading when it is taken: a request started while one
+       of its boxes is open must not change what its line and fields say. */
+    DWORD lag;
+    DWORD connectTime;
+    char host[TEXT_BUFFER_SIZE];
 };
 
 #endif

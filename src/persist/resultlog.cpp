@@ -22,8 +22,7 @@ static void FormatLocalTimeOfDay(LONG time, char *text, size_t size)
         FormatText(text, size, "%02d:%02d:%02d", local->tm_hour, local->tm_min, local->tm_sec);
 }
 
-int AppendLogLine(AppState *state, LONG serverTime, LONG localTime, const char *label,
-                  const char *date)
+int AppendLogLine(const AppState *state, const TimeSample *sample, const char *date)
 {
     if (state->logPath == NULL)
         return 0;
@@ -32,25 +31,25 @@ int AppendLogLine(AppState *state, LONG serverTime, LONG localTime, const char *
         return 0;
     char serverTimeOfDay[16];
     char localTimeOfDay[16];
-    FormatLocalTimeOfDay(serverTime, serverTimeOfDay, sizeof serverTimeOfDay);
-    FormatLocalTimeOfDay(localTime, localTimeOfDay, sizeof localTimeOfDay);
-    long long difference = (long long)serverTime - localTime;
+    FormatLocalTimeOfDay(sample->serverTime, serverTimeOfDay, sizeof serverTimeOfDay);
+    FormatLocalTimeOfDay(sample->localTime, localTimeOfDay, sizeof localTimeOfDay);
+    long long difference = (long long)sample->serverTime - sample->localTime;
     char host[TEXT_BUFFER_SIZE];
     char zone[TEXT_BUFFER_SIZE];
     /* A tab or a line break would forge fields or lines. */
-    CopyPrintable(host, sizeof host, TextOrEmpty(state->host));
+    CopyPrintable(host, sizeof host, sample->host);
     CopyPrintable(zone, sizeof zone, TextOrEmpty(state->tzName));
-    label = TextOrEmpty(label);
+    const char *label = TextOrEmpty(sample->label);
     int printed;
     if (state->logOpts == SHORT_LOG)
         printed = fprintf(file, "%s\t%s\t%s\t%s\t%s\t%lld\t%lu ms\t%s\n", host, date, zone,
                           serverTimeOfDay, localTimeOfDay, difference,
-                          (unsigned long)state->lag, label);
+                          (unsigned long)sample->lag, label);
     else
         printed = fprintf(file, "%s\t%s\t%s\t%s\t%s\t%ld\t%ld\t%lld\t%lu ms\t%lu ms\t%s\n", host,
-                          date, zone, serverTimeOfDay, localTimeOfDay, (long)serverTime,
-                          (long)localTime, difference, (unsigned long)state->lag,
-                          (unsigned long)state->connectTime, label);
+                          date, zone, serverTimeOfDay, localTimeOfDay, (long)sample->serverTime,
+                          (long)sample->localTime, difference, (unsigned long)sample->lag,
+                          (unsigned long)sample->connectTime, label);
     fclose(file);
     return printed >= 0;
 }
@@ -60,8 +59,7 @@ int WriteLogEntry(TimeSample *sample, AppState *state)
     if (GetDateFormatA(LOCALE_SYSTEM_DEFAULT, DATE_SHORTDATE, &sample->systemTime, NULL,
                        textBuffer, TEXT_BUFFER_SIZE - 1) == 0)
         lstrcpynA(textBuffer, NO_DATE, TEXT_BUFFER_SIZE);
-    int written = AppendLogLine(state, sample->serverTime, sample->localTime, sample->label,
-                                textBuffer);
+    int written = AppendLogLine(state, sample, textBuffer);
     if (!written)
         FormatText(textBuffer, sizeof textBuffer, "Error writing to log file %s",
                    TextOrEmpty(state->logPath));

@@ -7,7 +7,8 @@
 /* Appends the sample's line; on failure textBuffer holds the error text. */
 int WriteLogEntry(TimeSample *sample, AppState *state);
 
-int AppendLogLine(AppState *state, LONG serverTime, LONG localTime,
-                  const char *label, const char *date);
+/* The line of a reading: its own times, label, host and timings, the
+   state's zone, layout and file. */
+int AppendLogLine(const AppState *state, const TimeSample *sample, const char *date);
 
 #endif

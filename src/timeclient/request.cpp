@@ -52,6 +52,7 @@ int StartRequest(HWND owner, AppState *state)
     }
     state->startTick = GetTickCount();
     state->replyLength = 0;
+    state->connected = 0;
     SOCKET timeSocket = OpenTimeSocket(TextOrEmpty(state->host), state->port, TIME_SERVICE,
                                        &serverAddress);
     if (timeSocket == INVALID_SOCKET)

@@ -42,6 +42,13 @@ static BOOL MoreToRead(SOCKET timeSocket)
     return recv(timeSocket, &extra, 1, MSG_PEEK) > 0;
 }
 
+void KeepRequestDetails(TimeSample *sample, const AppState *state)
+{
+    sample->lag = state->lag;
+    sample->connectTime = state->connectTime;
+    lstrcpynA(sample->host, TextOrEmpty(state->host), sizeof sample->host);
+}
+
 int ReceiveTime(TimeSample *sample, SOCKET timeSocket)
 {
     AppState *state = AppStateOf(mainWindow);
@@ -65,6 +72,7 @@ int ReceiveTime(TimeSample *sample, SOCKET timeSocket)
     state->lag = lag;
     sample->serverTime = serverTime;
     sample->localTime = CurrentTime();
+    KeepRequestDetails(sample, state);
     return REPLY_BYTES;
 }
 

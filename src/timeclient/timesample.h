@@ -26,6 +26,9 @@ BOOL CorrectForLag(LONG serverTime, DWORD lag, LONG *corrected);
    reply (0). */
 int ReceiveTime(TimeSample *sample, SOCKET timeSocket);
 
+/* Copies the request's host and timings into the reading. */
+void KeepRequestDetails(TimeSample *sample, const AppState *state);
+
 void ApplyTime(HWND owner, TimeSample *sample, AppState *state);
 
 /* Calendar fields of serverTime; false when it has none (negative). */

@@ -370,7 +370,7 @@ static void ShowLongDate(HWND dialog, TimeSample *sample, BOOL hasFields)
     SetField(dialog, IDC_MAIN_STATUS, length > 0 ? textBuffer : NO_DATE);
 }
 
-static void ShowReading(HWND dialog, TimeSample *sample, const AppState *state)
+static void ShowReading(HWND dialog, TimeSample *sample)
 {
     ShowLongDate(dialog, sample, ToLocalFields(sample));
     FormatTimeOfDay(sample, textBuffer, TEXT_BUFFER_SIZE);
@@ -380,7 +380,7 @@ static void ShowReading(HWND dialog, TimeSample *sample, const AppState *state)
     long long difference = (long long)sample->serverTime - sample->localTime;
     FormatText(textBuffer, sizeof textBuffer, "%lld secs", difference);
     SetField(dialog, IDC_MAIN_DIFF, textBuffer);
-    FormatText(textBuffer, sizeof textBuffer, "%lu ms", (unsigned long)state->lag);
+    FormatText(textBuffer, sizeof textBuffer, "%lu ms", (unsigned long)sample->lag);
     SetField(dialog, IDC_MAIN_LAG, textBuffer);
 }
 
@@ -414,7 +414,7 @@ static void TakeReading(HWND dialog, AppState *state, SOCKET readSocket)
         state = AppStateOf(mainWindow);
         if (state == NULL || !IsWindow(dialog))
             return;
-        ShowReading(dialog, &sample, state);
+        ShowReading(dialog, &sample);
     }
     if (state->sock != readSocket)
         return;
@@ -439,12 +439,16 @@ static BOOL OnSocket(HWND dialog, WPARAM wParam, LPARAM lParam)
     switch (WSAGETSELECTEVENT(lParam)) {
     case FD_CONNECT:
         state->connectTime = GetTickCount() - state->startTick;
+        state->connected = 1;
         break;
     case FD_READ:
     case FD_CLOSE:
-        /* A close may still leave the reply to read; without one it ends
-           the request like an empty read. */
-        TakeReading(dialog, state, eventSocket);
+        /* Before its own connection, a read or close is a late one of the
+           closed socket whose handle this one got.  A close may still
+           leave the reply to read; without one it ends the request like an
+           empty read. */
+        if (state->connected)
+            TakeReading(dialog, state, eventSocket);
         break;
     }
     return TRUE;

@@ -35,11 +35,11 @@ TEST_F(Settings, TheFirstStartWarnsOfTheMissingHostAndStoresTheDefaults)
     EXPECT_EQ(GetWindow(box, GW_OWNER), (HWND)NULL) << "owned by the desktop";
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, SETTINGS_KEY)) << "created by the start";
     EXPECT_EQ(Number("attempts"), -1) << "nothing is written before the end";
-    EXPECT_FALSE(horavex.WaitForExit(300)) << "the start waits for the warning";
+    EXPECT_EQ(WaitForDialogWith(horavex.Id(), IDC_MAIN_STARTUP, 1000), (HWND)NULL)
+        << "nothing opens or fetches before the warning is answered";
     AnswerBox(box, IDOK);
-    if (!horavex.WaitForExit(3000))
-        horavex.Close();
-    ASSERT_TRUE(horavex.WaitForExit(10000));
+    EXPECT_NE(WaitForDialogWith(horavex.Id(), IDC_MAIN_STARTUP, 10000), (HWND)NULL);
+    ASSERT_TRUE(horavex.Close());
     EXPECT_EQ(horavex.ExitCode(), 0u);
 
     EXPECT_EQ(Text("host"), "");

@@ -181,8 +181,13 @@ uint32_t TestTimeServer::NextValue()
 
 void TestTimeServer::Answer(SOCKET client)
 {
-    if (reply_.delayMs != 0)
-        Sleep(reply_.delayMs);
+    DWORD delay = reply_.delayMs;
+    if (!reply_.delaysMs.empty()) {
+        size_t index = (size_t)connections_ - 1;
+        delay = reply_.delaysMs[index < reply_.delaysMs.size() ? index : reply_.delaysMs.size() - 1];
+    }
+    if (delay != 0)
+        Sleep(delay);
     if (reply_.lateInSecond)
         WaitForPartOfSecond(600, 800);
     if (reply_.earlyInSecond)

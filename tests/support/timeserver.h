@@ -30,6 +30,8 @@ struct TimeReply {
     static TimeReply Refused();
 
     TimeReply &Delay(DWORD ms) { delayMs = ms; return *this; }
+    /* A delay for each connection in turn; the last one repeats. */
+    TimeReply &Delays(std::vector<DWORD> ms) { delaysMs = std::move(ms); return *this; }
     /* Sends only the first count bytes of the reply. */
     TimeReply &Bytes(int count) { bytes = count; return *this; }
     /* Two writes of two bytes, with a pause between them. */
@@ -46,6 +48,7 @@ struct TimeReply {
     bool fromNow = false;
     long offsetSeconds = 0;
     DWORD delayMs = 0;
+    std::vector<DWORD> delaysMs;
     int bytes = 4;
     DWORD splitPauseMs = 0;
     bool lateInSecond = false;

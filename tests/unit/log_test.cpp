@@ -12,6 +12,7 @@
 #include "persist/resultlog.h"
 #include "statewindow.h"
 #include "timeclient/adjustlimit.h"
+#include "timeclient/timesample.h"
 #include "windowhelpers.h"
 
 namespace {
@@ -52,6 +53,24 @@ protected:
         owner.state.connectTime = 120;
     }
 
+    /* A reading taken now, with the request's host and timings. */
+    TimeSample Reading(LONG server, LONG local, const char *label)
+    {
+        TimeSample sample;
+        memset(&sample, 0, sizeof sample);
+        sample.serverTime = server;
+        sample.localTime = local;
+        sample.label = label;
+        KeepRequestDetails(&sample, &owner.state);
+        return sample;
+    }
+
+    int Append(LONG server, LONG local, const char *label, const char *date)
+    {
+        TimeSample sample = Reading(server, local, label);
+        return AppendLogLine(&owner.state, &sample, date);
+    }
+
     std::vector<std::string> OnlyLine()
     {
         std::vector<std::string> lines;
@@ -67,7 +86,7 @@ TEST_F(LogTest, TheShortLayoutHasEightFields)
 {
     owner.state.logOpts = 1;
     LONG local = LocalTimeAt(9, 5, 3);
-    ASSERT_EQ(AppendLogLine(&owner.state, local - 30, local, LABEL_RESET, "3/4/2001"), 1);
+    ASSERT_EQ(Append(local - 30, local, LABEL_RESET, "3/4/2001"), 1);
     std::vector<std::string> line = OnlyLine();
     EXPECT_EQ(line, (std::vector<std::string>{"time.example.org", "3/4/2001", "Test Zone",
                                               "09:04:33", "09:05:03", "-30", "250 ms",
@@ -78,7 +97,7 @@ TEST_F(LogTest, TheVerboseLayoutHasElevenFields)
 {
     owner.state.logOpts = 2;
     LONG local = LocalTimeAt(23, 59, 58);
-    ASSERT_EQ(AppendLogLine(&owner.state, local + 3, local, LABEL_ACCEPT, "3/4/2001"), 1);
+    ASSERT_EQ(Append(local + 3, local, LABEL_ACCEPT, "3/4/2001"), 1);
     std::vector<std::string> line = OnlyLine();
     EXPECT_EQ(line, (std::vector<std::string>{
                         "time.example.org", "3/4/2001", "Test Zone", "00:00:01", "23:59:58",
@@ -89,16 +108,16 @@ TEST_F(LogTest, TheVerboseLayoutHasElevenFields)
 TEST_F(LogTest, EveryOtherOptionWritesTheVerboseLayout)
 {
     owner.state.logOpts = 7;
-    ASSERT_EQ(AppendLogLine(&owner.state, 1000, 1000, LABEL_IGNORE, "d"), 1);
+    ASSERT_EQ(Append(1000, 1000, LABEL_IGNORE, "d"), 1);
     EXPECT_EQ(OnlyLine().size(), 11u);
 }
 
 TEST_F(LogTest, LinesAreAppended)
 {
     owner.state.logOpts = 1;
-    AppendLogLine(&owner.state, 1000, 1000, LABEL_RESET, "d");
+    Append(1000, 1000, LABEL_RESET, "d");
     owner.state.host = ReplaceString(owner.state.host, "second.example");
-    AppendLogLine(&owner.state, 1000, 1000, LABEL_RESET, "d");
+    Append(1000, 1000, LABEL_RESET, "d");
     std::vector<std::string> lines;
     ASSERT_TRUE(log.Lines(&lines));
     ASSERT_EQ(lines.size(), 2u);
@@ -110,7 +129,7 @@ TEST_F(LogTest, AnIgnoredReadingShowsOneTimeTwiceAndNoDifference)
 {
     owner.state.logOpts = 1;
     LONG local = LocalTimeAt(12, 0, 0);
-    AppendLogLine(&owner.state, local, local, LABEL_IGNORE, "d");
+    Append(local, local, LABEL_IGNORE, "d");
     std::vector<std::string> line = OnlyLine();
     ASSERT_EQ(line.size(), 8u);
     EXPECT_EQ(line[3], "12:00:00");
@@ -123,7 +142,7 @@ TEST_F(LogTest, ALocalClockOutOfRangeHasNoTimeOfDay)
 {
     owner.state.logOpts = 2;
     LONG server = LocalTimeAt(8, 0, 0);
-    ASSERT_EQ(AppendLogLine(&owner.state, server, -1, LABEL_ACCEPT, "d"), 1);
+    ASSERT_EQ(Append(server, -1, LABEL_ACCEPT, "d"), 1);
     std::vector<std::string> line = OnlyLine();
     ASSERT_EQ(line.size(), 11u);
     EXPECT_EQ(line[3], "08:00:00");
@@ -135,10 +154,7 @@ TEST_F(LogTest, ALocalClockOutOfRangeHasNoTimeOfDay)
 TEST_F(LogTest, WriteLogEntryDatesTheLineWithTheUtcDate)
 {
     owner.state.logOpts = 1;
-    TimeSample sample;
-    memset(&sample, 0, sizeof sample);
-    sample.serverTime = sample.localTime = 978307200 + 12 * 3600;
-    sample.label = LABEL_RESET;
+    TimeSample sample = Reading(978307200 + 12 * 3600, 978307200 + 12 * 3600, LABEL_RESET);
     ToUtcFields(&sample);
     ASSERT_EQ(WriteLogEntry(&sample, &owner.state), 1);
     char date[64];
@@ -163,7 +179,7 @@ TEST_F(LogTest, AFolderIsNoLogFile)
     char folder[MAX_PATH];
     GetTempPathA(sizeof folder, folder);
     owner.state.logPath = ReplaceString(owner.state.logPath, folder);
-    EXPECT_EQ(AppendLogLine(&owner.state, 1000, 1000, LABEL_RESET, "d"), 0);
+    EXPECT_EQ(Append(1000, 1000, LABEL_RESET, "d"), 0);
 }
 
 TEST_F(LogTest, AnEmptyPathWritesNothing)
@@ -202,11 +218,8 @@ protected:
 
     TimeSample FarReading()
     {
-        TimeSample sample;
-        memset(&sample, 0, sizeof sample);
-        sample.localTime = CurrentTime();
-        sample.serverTime = sample.localTime + 3 * 3600;
-        return sample;
+        LONG local = CurrentTime();
+        return Reading(local + 3 * 3600, local, NULL);
     }
 };
 

@@ -3,14 +3,22 @@
 #include <string.h>
 #include <time.h>
 
+#include <stdlib.h>
+
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "base/globals.h"
 #include "app/mainwnd.h"
 #include "base/serverlist.h"
+#include "base/stringlist.h"
+#include "logfile.h"
 #include "expected.h"
 #include "mainwindow.h"
 #include "pump.h"
+#include "timeclient/adjustlimit.h"
+#include "timeclient/request.h"
 #include "timeclient/timesample.h"
 #include "ui/maindlg.h"
 #include "timeserver.h"
@@ -240,4 +248,60 @@ TEST_F(QuietTick, AMissingHostReadsAsAnEmptyOne)
     DestroyWindow(window_);
     EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "host"), "");
     EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "logPath"), "");
+}
+
+/* On Windows such a read of a socket still connecting fails and would end
+   the fresh request: nothing is read before the request's own FD_CONNECT. */
+TEST_F(QuietTick, AReadOrCloseBeforeTheRequestsOwnConnectIsIgnored)
+{
+    TestTimeServer server(TimeReply::Value(HoursLater(1)).KeepOpen());
+    DropFirstTick();
+    Fetch(server);
+    ASSERT_EQ(StartRequest(window_, State()), 1);
+    SOCKET started = State()->sock;
+    ASSERT_TRUE(WaitUntil([&] {
+        char first;
+        return recv(started, &first, 1, MSG_PEEK) == 1;
+    }, 5000)) << "the reply waits to be read";
+    SendMessageA(window_, UM_SOCKET, (WPARAM)started, WSAMAKESELECTREPLY(FD_CLOSE, 0));
+    SendMessageA(window_, UM_SOCKET, (WPARAM)started, WSAMAKESELECTREPLY(FD_READ, 0));
+    EXPECT_EQ(Title(), MAIN_WINDOW_TITLE);
+    EXPECT_EQ(State()->sock, started);
+    ASSERT_TRUE(WaitForTitleChange(5000)) << "read once connected";
+    EXPECT_EQ(Title(), ShownTimeOfDay(HoursLater(1)));
+}
+
+/* A quiet tick while the Big Change question is open starts a slower
+   request; the line of the reading asked about keeps its own timings. */
+TEST_F(QuietTick, ALoggedReadingKeepsItsOwnTimingsThroughItsQuestion)
+{
+    TestTimeServer server(TimeReply::Now(1000).Delays({0, 700}));
+    TempLogFile log;
+    MakeQuiet(server.Address());
+    State()->maxAdjust = 60;
+    State()->adjOpt = ADJUST_ASK;
+    State()->logOpts = 1;
+    State()->logPath = ReplaceString(State()->logPath, log.Path().c_str());
+    std::atomic<bool> answered{false};
+    std::thread asker([&] {
+        HWND box = WaitForWindow("#32770", "Big Change", GetCurrentProcessId(), 10000);
+        if (box != NULL) {
+            PostMessageA(window_, WM_TIMER, 100, 0);
+            /* The second reading is shown, not applied, while the box waits. */
+            WaitUntil([&] { return WindowText(window_) != MAIN_WINDOW_TITLE; }, 5000);
+            AnswerBox(box, IDCANCEL);
+        }
+        answered = true;
+    });
+    EXPECT_TRUE(PumpUntil([&] { return answered.load(); }, 10000));
+    asker.join();
+    ASSERT_TRUE(WaitForRest(5000));
+    EXPECT_EQ(server.Connections(), 2);
+    std::vector<std::string> lines;
+    ASSERT_TRUE(log.Lines(&lines));
+    ASSERT_EQ(lines.size(), 1u);
+    std::vector<std::string> line = SplitFields(lines[0]);
+    ASSERT_EQ(line.size(), 8u);
+    EXPECT_LT(atol(line[6].c_str()), 700) << line[6] << " is the later request's lag";
+    EXPECT_EQ(line[7], "ignore");
 }
