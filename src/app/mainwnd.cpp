@@ -197,7 +197,7 @@ static void OnMenuCommand(HWND window, WORD command)
         SendMessageA(window, UM_OPENDIALOG, 1, 0);
         break;
     case IDM_ABOUT:
-        DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_ABOUT), window, AboutDlgProc, 0);
+        ShowAboutBox(window);
         break;
     case IDM_HELP: {
         char path[MAX_PATH];

@@ -6,9 +6,20 @@
 #include "base/textfmt.h"
 #include "resource.h"
 
-/* Valid while the box is open. */
+/* Valid while the box is open: one box at a time, since a second would
+   save the class cursor that the first removed. */
+static HWND aboutBox;
 static HCURSOR linkCursor;
 static ULONG_PTR savedButtonCursor;
+
+void ShowAboutBox(HWND owner)
+{
+    if (aboutBox != NULL) {
+        SetForegroundWindow(aboutBox);
+        return;
+    }
+    DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_ABOUT), owner, AboutDlgProc, 0);
+}
 
 static void ShowBuildStamp(HWND dialog)
 {
@@ -18,6 +29,7 @@ static void ShowBuildStamp(HWND dialog)
 
 static BOOL OnInitDialog(HWND dialog)
 {
+    aboutBox = dialog;
     ShowBuildStamp(dialog);
     linkCursor = LoadCursorA(appInstance, MAKEINTRESOURCEA(IDCUR_LINK));
     /* Without a class cursor, the box alone decides the cursor over its
@@ -84,6 +96,7 @@ static void OnDestroy(HWND dialog)
         linkCursor = NULL;
     }
     SetClassLongPtrA(GetDlgItem(dialog, IDC_ABOUT_WEB), GCLP_HCURSOR, (LONG_PTR)savedButtonCursor);
+    aboutBox = NULL;
 }
 
 INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)

@@ -3,6 +3,10 @@
 
 #include <windows.h>
 
+/* The About box, modal to owner; while one is open, a second request
+   brings that one forward instead. */
+void ShowAboutBox(HWND owner);
+
 INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 /* Link colours: blue, and magenta while the link is held down. */

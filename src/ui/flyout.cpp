@@ -127,7 +127,9 @@ static void OnDestroy(HWND window)
         DeleteObject(flyoutFont);
         flyoutFont = NULL;
     }
-    ReleaseCapture();
+    /* The capture may be a menu's or a pressed button's by now. */
+    if (GetCapture() == window)
+        ReleaseCapture();
     KillTimer(window, FLYOUT_TIMER_ID);
 }
 

@@ -171,12 +171,16 @@ static void OnTimer(HWND dialog, WPARAM timerId)
         ShowClockTitle(dialog);
 }
 
-static BOOL OnSetCursor(void)
+/* Only while a request runs: a request of the main window ends without
+   releasing its cursor.  The result tells the control under the mouse that
+   the cursor is set, so that it does not put its own back. */
+static BOOL OnSetCursor(HWND dialog)
 {
     const AppState *state = AppStateOf(mainWindow);
-    if (state == NULL || state->busyCursor == NULL)
+    if (state == NULL || !state->busy || state->busyCursor == NULL)
         return FALSE;
     SetCursor(state->busyCursor);
+    SetWindowLongPtrA(dialog, DWLP_MSGRESULT, TRUE);
     return TRUE;
 }
 
@@ -301,7 +305,7 @@ static void OnButton(HWND dialog, int id)
         OnCloseClicked(dialog, state);
         break;
     case IDC_MAIN_ABOUT:
-        DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_ABOUT), dialog, AboutDlgProc, 0);
+        ShowAboutBox(dialog);
         break;
     case IDC_MAIN_REPORTONLY:
         state->reportOnly = IsDlgButtonChecked(dialog, IDC_MAIN_REPORTONLY) ? 1 : 0;
@@ -498,7 +502,7 @@ INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         OnTimer(dialog, wParam);
         return TRUE;
     case WM_SETCURSOR:
-        return OnSetCursor();
+        return OnSetCursor(dialog);
     case WM_COMMAND:
         OnCommand(dialog, wParam);
         return TRUE;

@@ -116,3 +116,57 @@ TEST_F(Tray, TheFlyoutShowsWhatTheTitleShows)
         EXPECT_TRUE(horavex.Close());
     }
 }
+
+/* The flyout takes the mouse at its start, but gives it back at its end
+   only when it still holds it: a button pressed meanwhile keeps it, and
+   its click counts. */
+TEST_F(Tray, AFlyoutThatGoesLeavesAPressedButtonItsClick)
+{
+    TestTimeServer server(TimeReply::Now(0));
+    SeedResident(server.Address());
+    HoravexProcess horavex;
+    HWND first = FlyoutOf(horavex);
+    ASSERT_NE(first, (HWND)NULL);
+    ASSERT_TRUE(ChooseFromTrayMenu(horavex, WM_RBUTTONDOWN, 'p'));
+    HWND dialog = WaitForDialogWith(horavex.Id(), IDC_MAIN_STARTUP, kWait);
+    ASSERT_NE(dialog, (HWND)NULL);
+    bool autoStart = IsChecked(dialog, IDC_MAIN_AUTOSTART);
+
+    PostMessageA(horavex.MainWindow(), WM_TIMER, 100, 0);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(first); }, kWait)) << "replaced";
+    HWND flyout = FlyoutOf(horavex);
+    ASSERT_NE(flyout, (HWND)NULL);
+    HWND button = GetDlgItem(dialog, IDC_MAIN_AUTOSTART);
+    PostMessageA(button, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(flyout); }, 6000));
+    PostMessageA(button, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
+    EXPECT_TRUE(WaitUntil([&] { return IsChecked(dialog, IDC_MAIN_AUTOSTART) != autoStart; },
+                          3000)) << "the click was lost";
+    ClickPosted(dialog, IDC_MAIN_EXIT);
+    EXPECT_TRUE(horavex.WaitForExit(kWait));
+}
+
+/* The menu's About while an About box is open brings that one forward, and
+   so does the main dialog's button: never two boxes. */
+TEST_F(Tray, OneAboutBoxAtATime)
+{
+    TestTimeServer server(TimeReply::NeverAnswer());
+    SeedResident(server.Address());
+    HoravexProcess horavex;
+    HWND window = horavex.MainWindow();
+    ASSERT_TRUE(ChooseFromTrayMenu(horavex, WM_RBUTTONDOWN, 'p'));
+    HWND dialog = WaitForDialogWith(horavex.Id(), IDC_MAIN_STARTUP, kWait);
+    ASSERT_NE(dialog, (HWND)NULL);
+    PostMessageA(window, WM_COMMAND, IDM_ABOUT, 0);
+    HWND about = WaitForDialogWith(horavex.Id(), IDC_ABOUT_STAMP, kWait);
+    ASSERT_NE(about, (HWND)NULL);
+    PostMessageA(window, WM_COMMAND, IDM_ABOUT, 0);
+    ClickPosted(dialog, IDC_MAIN_ABOUT);
+    EXPECT_FALSE(WaitUntil([&] { return CountDialogsWith(horavex.Id(), IDC_ABOUT_STAMP) > 1; },
+                           1500));
+    PressEscape(about);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(about); }, kWait));
+    EXPECT_EQ(CountDialogsWith(horavex.Id(), IDC_ABOUT_STAMP), 0);
+    ClickPosted(dialog, IDC_MAIN_EXIT);
+    EXPECT_TRUE(horavex.WaitForExit(kWait));
+}

@@ -9,6 +9,7 @@ struct DialogSearch {
     DWORD processId;
     int controlId;
     HWND found;
+    int count;
 };
 
 BOOL CALLBACK MatchDialog(HWND window, LPARAM lParam)
@@ -22,19 +23,33 @@ BOOL CALLBACK MatchDialog(HWND window, LPARAM lParam)
         || !IsWindowVisible(window))
         return TRUE;
     search->found = window;
-    return FALSE;
+    search->count++;
+    return search->count < 0;
+}
+
+BOOL CALLBACK CountDialog(HWND window, LPARAM lParam)
+{
+    MatchDialog(window, lParam);
+    return TRUE;
 }
 
 } // namespace
 
 HWND WaitForDialogWith(DWORD processId, int controlId, DWORD timeoutMs)
 {
-    DialogSearch search = {processId, controlId, NULL};
+    DialogSearch search = {processId, controlId, NULL, 0};
     WaitUntil([&] {
         EnumWindows(MatchDialog, reinterpret_cast<LPARAM>(&search));
         return search.found != NULL;
     }, timeoutMs);
     return search.found;
+}
+
+int CountDialogsWith(DWORD processId, int controlId)
+{
+    DialogSearch search = {processId, controlId, NULL, 0};
+    EnumWindows(CountDialog, reinterpret_cast<LPARAM>(&search));
+    return search.count;
 }
 
 std::string ControlText(HWND dialog, int id)

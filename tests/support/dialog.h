@@ -12,6 +12,9 @@
    waited for. */
 HWND WaitForDialogWith(DWORD processId, int controlId, DWORD timeoutMs);
 
+/* The visible dialogs of the process that hold the control, now. */
+int CountDialogsWith(DWORD processId, int controlId);
+
 std::string ControlText(HWND dialog, int id);
 void SetControlText(HWND dialog, int id, const std::string &text);
 /* A click on a button or check box, handled before it returns unless it
