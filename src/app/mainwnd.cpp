@@ -12,6 +12,7 @@
 #include "base/textfmt.h"
 #include "persist/settings.h"
 #include "resource.h"
+#include "timeclient/outcome.h"
 #include "timeclient/request.h"
 #include "timeclient/timesample.h"
 #include "ui/about.h"
@@ -119,12 +120,14 @@ static void OnFetchTick(HWND window)
     }
 }
 
-static void ShowConnectionError(HWND window, AppState *state)
+/* In the title, and for three seconds in the flyout.  The Time protocol's
+   failed connection keeps its text as it always read. */
+static void ShowFailure(HWND window, AppState *state, const RequestOutcome *outcome)
 {
-    FormatText(textBuffer, sizeof textBuffer,
-               "Error connecting to: %s - Try another host (see " SERVER_LIST_URL
-               " fora link to a list of alternative sites)",
-               TextOrEmpty(state->host));
+    FormatText(textBuffer, sizeof textBuffer, "%s - Try another host (see " SERVER_LIST_URL "%s",
+               outcome->report,
+               outcome->connectionFailed ? " fora link to a list of alternative sites)"
+                                         : " for a link to a list of alternative sites)");
     SetWindowTextA(window, textBuffer);
     ShowFlyout(window);
     EndRequest(state);
@@ -137,57 +140,62 @@ static void ShowQuietReading(HWND window, TimeSample *sample)
     ShowFlyout(window);
 }
 
-static void TakeQuietReading(HWND window, AppState *state, SOCKET readSocket)
+static void TakeQuietReading(HWND window, AppState *state, TimeSample *sample)
 {
-    TimeSample sample;
-    memset(&sample, 0, sizeof sample);
-    int received = ReceiveTime(&sample, readSocket);
-    if (NothingToRead(received))
+    SOCKET readSocket = state->sock;
+    ApplyTime(window, sample, state);
+    /* Its boxes' loops may have ended the program, whose clean-up then
+       closed the socket, or started a newer request that closed it. */
+    state = AppStateOf(window);
+    if (state == NULL)
         return;
-    if (received == REPLY_BYTES && state->calibrationsLeft != 0) {
-        ContinueCalibration(window, state, readSocket);
-        return;
-    }
-    if (received == REPLY_BYTES) {
-        ApplyTime(window, &sample, state);
-        /* Its boxes' loops may have ended the program, whose clean-up then
-           closed the socket, or started a newer request that closed it. */
-        state = AppStateOf(window);
-        if (state == NULL)
-            return;
-        ShowQuietReading(window, &sample);
-    }
+    ShowQuietReading(window, sample);
     if (state->sock == readSocket)
         EndRequest(state);
+}
+
+static void OnRequestOutcome(HWND window, AppState *state, TimeSample *sample,
+                             const RequestOutcome *outcome)
+{
+    switch (outcome->kind) {
+    case OUTCOME_CALIBRATION:
+        ContinueCalibration(window, state, state->sock);
+        break;
+    case OUTCOME_READING:
+        TakeQuietReading(window, state, sample);
+        break;
+    case OUTCOME_NO_READING:
+        EndRequest(state);
+        break;
+    case OUTCOME_FAILED:
+        ShowFailure(window, state, outcome);
+        break;
+    default:
+        break;
+    }
 }
 
 static void OnSocket(HWND window, WPARAM wParam, LPARAM lParam)
 {
     AppState *state = AppStateOf(window);
-    SOCKET eventSocket = (SOCKET)wParam;
-    /* Notifications for a socket that is no longer the request's come from
-       one already closed: there is nothing left to end. */
-    if (state == NULL || eventSocket != state->sock)
+    if (state == NULL)
         return;
-    if (WSAGETSELECTERROR(lParam) != 0) {
-        ShowConnectionError(window, state);
+    TimeSample sample;
+    RequestOutcome outcome;
+    OutcomeOfSocketEvent(state, wParam, lParam, &sample, &outcome);
+    OnRequestOutcome(window, state, &sample, &outcome);
+}
+
+static void OnRequestTimer(HWND window)
+{
+    AppState *state = AppStateOf(window);
+    if (state == NULL)
         return;
-    }
-    switch (WSAGETSELECTEVENT(lParam)) {
-    case FD_CONNECT:
-        state->connectTime = GetTickCount() - state->startTick;
-        state->connected = 1;
-        break;
-    case FD_READ:
-    case FD_CLOSE:
-        /* Before its own connection, a read or close is a late one of the
-           closed socket whose handle this one got.  A close may still
-           leave the reply to read; without one it ends the request like an
-           empty read. */
-        if (state->connected)
-            TakeQuietReading(window, state, eventSocket);
-        break;
-    }
+    TimeSample sample;
+    memset(&sample, 0, sizeof sample);
+    RequestOutcome outcome;
+    OutcomeOfRequestTimer(window, state, &outcome);
+    OnRequestOutcome(window, state, &sample, &outcome);
 }
 
 static void OnMenuCommand(HWND window, WORD command)
@@ -263,7 +271,10 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_CREATE:
         return OnCreate(window);
     case WM_TIMER:
-        OnFetchTick(window);
+        if (wParam == REQUEST_TIMER_ID)
+            OnRequestTimer(window);
+        else
+            OnFetchTick(window);
         return 0;
     case UM_OPENDIALOG:
         OnOpenDialog(window, wParam);

@@ -5,4 +5,8 @@
    every text that sends the user looking for another server names it. */
 #define SERVER_LIST_URL "https://tf.nist.gov/tf-cgi/servers.cgi"
 
+/* What follows a failure's first line in a box. */
+#define TRY_ANOTHER_HOST_LINES \
+    "\r\nTry another host (see " SERVER_LIST_URL " for\r\na link to a list of alternative sites)"
+
 #endif

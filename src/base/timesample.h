@@ -22,6 +22,11 @@ struct TimeSample {
     DWORD lag;
     DWORD connectTime;
     char host[TEXT_BUFFER_SIZE];
+    /* An SNTP reading: the local clock and the server's lead over it, in
+       ticks of 100 ns (base/precisetime.h); lag is the round-trip delay. */
+    BOOL precise;
+    LONGLONG localClock;
+    LONGLONG offset;
 };
 
 #endif

@@ -4,11 +4,13 @@
 #include <string.h>
 
 #include "base/globals.h"
+#include "base/precisetime.h"
 #include "base/textfmt.h"
 
 #define SHORT_LOG 1
 /* Shown in place of a date that has no calendar fields. */
 #define NO_DATE "--"
+#define NUMBER_SIZE 32
 
 /* hh:mm:ss of a time in local time, or the placeholder for a time that has
    none (a local clock outside 1970 to 2038). */
@@ -22,6 +24,45 @@ static void FormatLocalTimeOfDay(LONG time, char *text, size_t size)
         FormatText(text, size, "%02d:%02d:%02d", local->tm_hour, local->tm_min, local->tm_sec);
 }
 
+/* The same for a time in ticks, which holds any year. */
+static void FormatPreciseTimeOfDay(LONGLONG ticks, char *text, size_t size)
+{
+    SYSTEMTIME local;
+    if (TicksToLocalFields(ticks, &local))
+        FormatText(text, size, "%02d:%02d:%02d", local.wHour, local.wMinute, local.wSecond);
+    else
+        FormatText(text, size, "%s", NO_TIME_OF_DAY);
+}
+
+/* The numbers of a line: whole seconds for the Time protocol, seconds with
+   three decimals for SNTP. */
+struct LogTimes {
+    char serverTimeOfDay[NUMBER_SIZE];
+    char localTimeOfDay[NUMBER_SIZE];
+    char serverSeconds[NUMBER_SIZE];
+    char localSeconds[NUMBER_SIZE];
+    char difference[NUMBER_SIZE];
+};
+
+static void FormatLogTimes(const TimeSample *sample, LogTimes *times)
+{
+    if (sample->precise) {
+        LONGLONG server = sample->localClock + sample->offset;
+        FormatPreciseTimeOfDay(server, times->serverTimeOfDay, NUMBER_SIZE);
+        FormatPreciseTimeOfDay(sample->localClock, times->localTimeOfDay, NUMBER_SIZE);
+        FormatSeconds(server - TICKS_1601_TO_1970, times->serverSeconds, NUMBER_SIZE);
+        FormatSeconds(sample->localClock - TICKS_1601_TO_1970, times->localSeconds, NUMBER_SIZE);
+        FormatSeconds(sample->offset, times->difference, NUMBER_SIZE);
+        return;
+    }
+    FormatLocalTimeOfDay(sample->serverTime, times->serverTimeOfDay, NUMBER_SIZE);
+    FormatLocalTimeOfDay(sample->localTime, times->localTimeOfDay, NUMBER_SIZE);
+    FormatText(times->serverSeconds, NUMBER_SIZE, "%ld", (long)sample->serverTime);
+    FormatText(times->localSeconds, NUMBER_SIZE, "%ld", (long)sample->localTime);
+    FormatText(times->difference, NUMBER_SIZE, "%lld",
+               (long long)sample->serverTime - sample->localTime);
+}
+
 int AppendLogLine(const AppState *state, const TimeSample *sample, const char *date)
 {
     if (state->logPath == NULL)
@@ -29,11 +70,8 @@ int AppendLogLine(const AppState *state, const TimeSample *sample, const char *d
     FILE *file = fopen(state->logPath, "at");
     if (file == NULL)
         return 0;
-    char serverTimeOfDay[16];
-    char localTimeOfDay[16];
-    FormatLocalTimeOfDay(sample->serverTime, serverTimeOfDay, sizeof serverTimeOfDay);
-    FormatLocalTimeOfDay(sample->localTime, localTimeOfDay, sizeof localTimeOfDay);
-    long long difference = (long long)sample->serverTime - sample->localTime;
+    LogTimes times;
+    FormatLogTimes(sample, &times);
     char host[TEXT_BUFFER_SIZE];
     char zone[TEXT_BUFFER_SIZE];
     /* A tab or a line break would forge fields or lines. */
@@ -42,13 +80,13 @@ int AppendLogLine(const AppState *state, const TimeSample *sample, const char *d
     const char *label = TextOrEmpty(sample->label);
     int printed;
     if (state->logOpts == SHORT_LOG)
-        printed = fprintf(file, "%s\t%s\t%s\t%s\t%s\t%lld\t%lu ms\t%s\n", host, date, zone,
-                          serverTimeOfDay, localTimeOfDay, difference,
+        printed = fprintf(file, "%s\t%s\t%s\t%s\t%s\t%s\t%lu ms\t%s\n", host, date, zone,
+                          times.serverTimeOfDay, times.localTimeOfDay, times.difference,
                           (unsigned long)sample->lag, label);
     else
-        printed = fprintf(file, "%s\t%s\t%s\t%s\t%s\t%ld\t%ld\t%lld\t%lu ms\t%lu ms\t%s\n", host,
-                          date, zone, serverTimeOfDay, localTimeOfDay, (long)sample->serverTime,
-                          (long)sample->localTime, difference, (unsigned long)sample->lag,
+        printed = fprintf(file, "%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%lu ms\t%lu ms\t%s\n", host, date,
+                          zone, times.serverTimeOfDay, times.localTimeOfDay, times.serverSeconds,
+                          times.localSeconds, times.difference, (unsigned long)sample->lag,
                           (unsigned long)sample->connectTime, label);
     fclose(file);
     return printed >= 0;

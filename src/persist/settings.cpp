@@ -158,6 +158,7 @@ static void ReadMainValues(HKEY key, AppState *state)
     state->adjOpt = (int)ReadNumber(key, "adjOpt", (DWORD)state->adjOpt);
     ReadTextInto(key, "logPath", &state->logPath);
     state->timeOut = ReadNumber(key, "timeOut", state->timeOut);
+    state->protocol = (int)ReadNumber(key, "protocol", (DWORD)state->protocol);
 }
 
 static BOOL IsListedHost(const char *text)
@@ -228,6 +229,7 @@ static BOOL WriteMainValues(HKEY key, const AppState *state)
     written &= WriteNumber(key, "adjOpt", (DWORD)state->adjOpt);
     written &= WriteText(key, "logPath", TextOrEmpty(state->logPath));
     written &= WriteNumber(key, "timeOut", state->timeOut);
+    written &= WriteNumber(key, "protocol", (DWORD)state->protocol);
     return written;
 }
 

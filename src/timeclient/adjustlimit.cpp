@@ -1,35 +1,14 @@
 #include "timeclient/adjustlimit.h"
 
 #include "base/globals.h"
+#include "base/precisetime.h"
 #include "base/textfmt.h"
 
 #define MS_PER_SECOND 1000
 
-static void Accept(TimeSample *sample)
-{
-    sample->label = LABEL_ACCEPT;
-}
+enum Decision { DECIDE_ACCEPT, DECIDE_PARTIAL, DECIDE_IGNORE };
 
-static void Ignore(TimeSample *sample)
-{
-    sample->label = LABEL_IGNORE;
-    sample->serverTime = sample->localTime;
-}
-
-static void MoveByTheMaximum(TimeSample *sample)
-{
-    /* Moving from a local clock that reads outside 1970 to 2038 would set
-       a made-up time: leave the clock alone instead. */
-    if (sample->localTime < 0) {
-        Ignore(sample);
-        return;
-    }
-    sample->label = LABEL_PARTIAL;
-    sample->serverTime = sample->partialTime;
-}
-
-static void AskAboutBigChange(TimeSample *sample, HWND owner, long long difference,
-                              DWORD maxAdjust)
+static Decision AskAboutBigChange(HWND owner, long long difference, DWORD maxAdjust)
 {
     FormatText(textBuffer, sizeof textBuffer,
                "The difference between the time returned and the current local time (%lld secs) "
@@ -38,16 +17,25 @@ static void AskAboutBigChange(TimeSample *sample, HWND owner, long long differen
                difference, (unsigned long)maxAdjust);
     switch (MessageBoxA(owner, textBuffer, "Big Change", MB_ICONWARNING | MB_YESNOCANCEL)) {
     case IDYES:
-        Accept(sample);
-        break;
+        return DECIDE_ACCEPT;
     case IDNO:
-        MoveByTheMaximum(sample);
-        break;
+        return DECIDE_PARTIAL;
     default:
         /* Cancel, or no box could be shown: a question nobody answered is
            no consent, and the clock is left alone. */
-        Ignore(sample);
-        break;
+        return DECIDE_IGNORE;
+    }
+}
+
+static Decision DecideBeyondTheLimit(const AppState *state, HWND owner, long long difference)
+{
+    switch (state->adjOpt) {
+    case ADJUST_ASK:
+        return AskAboutBigChange(owner, difference, state->maxAdjust);
+    case ADJUST_IGNORE:
+        return DECIDE_IGNORE;
+    default:
+        return DECIDE_ACCEPT;
     }
 }
 
@@ -57,12 +45,61 @@ static LONG Later(LONG time, DWORD seconds)
     return time < 0 ? time : (LONG)((DWORD)time + seconds);
 }
 
+/* Whole seconds, as the Time protocol gives them. */
+static void ApplyToSeconds(TimeSample *sample, Decision decision, DWORD elapsed)
+{
+    sample->label = LABEL_ACCEPT;
+    /* Moving from a local clock that reads outside 1970 to 2038 would set
+       a made-up time: leave the clock alone instead. */
+    if (decision == DECIDE_PARTIAL && sample->localTime < 0)
+        decision = DECIDE_IGNORE;
+    if (decision == DECIDE_PARTIAL) {
+        sample->label = LABEL_PARTIAL;
+        sample->serverTime = sample->partialTime;
+    } else if (decision == DECIDE_IGNORE) {
+        sample->label = LABEL_IGNORE;
+        sample->serverTime = sample->localTime;
+    }
+    /* The seconds spent deciding move both clocks on alike. */
+    sample->serverTime = Later(sample->serverTime, elapsed);
+    sample->localTime = Later(sample->localTime, elapsed);
+}
+
+/* An SNTP reading keeps only its offset: the clock it is added to is read
+   when it is set, after the question. */
+static void ApplyToOffset(TimeSample *sample, Decision decision, LONGLONG limit)
+{
+    sample->label = LABEL_ACCEPT;
+    if (decision == DECIDE_PARTIAL) {
+        sample->label = LABEL_PARTIAL;
+        sample->offset = sample->offset >= 0 ? limit : -limit;
+    } else if (decision == DECIDE_IGNORE) {
+        sample->label = LABEL_IGNORE;
+        sample->offset = 0;
+    }
+}
+
+static int CheckPreciseLimit(TimeSample *sample, HWND owner, const AppState *state)
+{
+    LONGLONG limit = (LONGLONG)state->maxAdjust * TICKS_PER_SECOND;
+    LONGLONG size = sample->offset < 0 ? -sample->offset : sample->offset;
+    if (size <= limit)
+        return 0;
+    /* The question shows whole seconds, rounded half away from zero. */
+    LONGLONG half = sample->offset < 0 ? -TICKS_PER_SECOND / 2 : TICKS_PER_SECOND / 2;
+    long long seconds = (long long)((sample->offset + half) / TICKS_PER_SECOND);
+    ApplyToOffset(sample, DecideBeyondTheLimit(state, owner, seconds), limit);
+    return 0;
+}
+
 int CheckAdjustLimit(TimeSample *sample, HWND owner)
 {
     const AppState *state = AppStateOf(mainWindow);
     sample->label = LABEL_RESET;
     if (state == NULL || state->maxAdjust == 0)
         return 0;
+    if (sample->precise)
+        return CheckPreciseLimit(sample, owner, state);
     DWORD maxAdjust = state->maxAdjust;
     long long difference = (long long)sample->serverTime - sample->localTime;
     unsigned long long size = difference < 0 ? -difference : difference;
@@ -71,20 +108,8 @@ int CheckAdjustLimit(TimeSample *sample, HWND owner)
     sample->partialTime = difference >= 0 ? (LONG)((DWORD)sample->localTime + maxAdjust)
                                           : (LONG)((DWORD)sample->localTime - maxAdjust);
     DWORD start = GetTickCount();
-    switch (state->adjOpt) {
-    case ADJUST_ASK:
-        AskAboutBigChange(sample, owner, difference, maxAdjust);
-        break;
-    case ADJUST_IGNORE:
-        Ignore(sample);
-        break;
-    default:
-        Accept(sample);
-        break;
-    }
-    /* The seconds spent deciding move both clocks on alike. */
+    Decision decision = DecideBeyondTheLimit(state, owner, difference);
     DWORD elapsed = (GetTickCount() - start) / MS_PER_SECOND;
-    sample->serverTime = Later(sample->serverTime, elapsed);
-    sample->localTime = Later(sample->localTime, elapsed);
+    ApplyToSeconds(sample, decision, elapsed);
     return 0;
 }

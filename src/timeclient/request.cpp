@@ -3,13 +3,18 @@
 #include <string.h>
 
 #include "base/globals.h"
+#include "base/serverlist.h"
 #include "base/textfmt.h"
 #include "resource.h"
+#include "timeclient/sntp.h"
 #include "timeclient/sockerr.h"
 #include "timeclient/timesample.h"
 
 #define TIME_SERVICE "time"
+#define SNTP_SERVICE "ntp"
 #define REQUEST_EVENTS (FD_READ | FD_CONNECT | FD_CLOSE)
+/* UDP has no connection: a read, or an error the stack reports. */
+#define SNTP_EVENTS (FD_READ | FD_CLOSE)
 
 struct sockaddr_in serverAddress;
 
@@ -41,6 +46,93 @@ static int FailStart(HWND owner)
     return 0;
 }
 
+static void StopRequestTimer(AppState *state)
+{
+    if (state->requestOwner != NULL)
+        KillTimer(state->requestOwner, REQUEST_TIMER_ID);
+}
+
+static void ShowBusyCursor(AppState *state)
+{
+    state->busy = 1;
+    state->busyCursor = LoadCursorA(appInstance, MAKEINTRESOURCEA(IDCUR_BUSY));
+    SetCursor(state->busyCursor);
+}
+
+/* The socket's notifications to owner; false, with the failure reported
+   and the socket closed, when they cannot be had. */
+static BOOL NotifyOwner(HWND owner, SOCKET requestSocket, long events)
+{
+    if (WSAAsyncSelect(requestSocket, owner, UM_SOCKET, events) != SOCKET_ERROR)
+        return TRUE;
+    ReportSocketError("WSAAsyncSelect Error!");
+    closesocket(requestSocket);
+    return FALSE;
+}
+
+static int StartTimeRequest(HWND owner, AppState *state)
+{
+    SOCKET timeSocket = OpenTimeSocket(TextOrEmpty(state->host), state->port, TIME_SERVICE,
+                                       &serverAddress);
+    if (timeSocket == INVALID_SOCKET || !NotifyOwner(owner, timeSocket, REQUEST_EVENTS))
+        return FailStart(owner);
+    state->sock = timeSocket;
+    ShowBusyCursor(state);
+    /* Non-blocking: the outcome arrives as FD_CONNECT. */
+    connect(timeSocket, (const struct sockaddr *)&serverAddress, sizeof serverAddress);
+    return 1;
+}
+
+/* A server that refused us, or asked for fewer requests, gets no packet:
+   the dialog says so, a quiet tick skips it. */
+static BOOL SntpHostHeld(HWND owner, AppState *state, DWORD *waitMs)
+{
+    char report[TEXT_BUFFER_SIZE];
+    if (SntpSendAllowed(state, waitMs, report, sizeof report))
+        return FALSE;
+    if (owner != mainWindow) {
+        FormatText(textBuffer, sizeof textBuffer, "%s" TRY_ANOTHER_HOST_LINES, report);
+        MessageBoxA(owner, textBuffer, "Connection Error", MB_ICONWARNING);
+    }
+    return TRUE;
+}
+
+void SendSntpPacket(HWND owner, AppState *state)
+{
+    if (SendSntpRequest(state))
+        SetTimer(owner, REQUEST_TIMER_ID, SNTP_TIME_LIMIT_MS, NULL);
+    else
+        PostMessageA(owner, UM_SOCKET, (WPARAM)state->sock,
+                     WSAMAKESELECTREPLY(FD_READ, WSAGetLastError()));
+}
+
+static int StartSntpRequest(HWND owner, AppState *state)
+{
+    DWORD waitMs = 0;
+    if (SntpHostHeld(owner, state, &waitMs))
+        return FailStart(owner);
+    SOCKET sntpSocket = OpenServerSocket(TextOrEmpty(state->host), SNTP_PORT, SNTP_SERVICE,
+                                         SOCK_DGRAM, &serverAddress);
+    if (sntpSocket == INVALID_SOCKET || !NotifyOwner(owner, sntpSocket, SNTP_EVENTS))
+        return FailStart(owner);
+    state->sock = sntpSocket;
+    state->connected = 1;
+    ShowBusyCursor(state);
+    /* Connected, the stack drops datagrams from any other address or port. */
+    if (connect(sntpSocket, (const struct sockaddr *)&serverAddress, sizeof serverAddress) != 0) {
+        PostMessageA(owner, UM_SOCKET, (WPARAM)sntpSocket,
+                     WSAMAKESELECTREPLY(FD_READ, WSAGetLastError()));
+        return 1;
+    }
+    if (waitMs == 0) {
+        SendSntpPacket(owner, state);
+    } else {
+        state->sntp.waitingToSend = 1;
+        SetTimer(owner, REQUEST_TIMER_ID, waitMs, NULL);
+    }
+    return 1;
+}
+
 int StartRequest(HWND owner, AppState *state)
 {
     ShowRequestRunning(owner);
@@ -50,25 +142,20 @@ int StartRequest(HWND owner, AppState *state)
         closesocket(state->sock);
         state->sock = INVALID_SOCKET;
     }
+    StopRequestTimer(state);
     state->startTick = GetTickCount();
     state->replyLength = 0;
     state->connected = 0;
-    SOCKET timeSocket = OpenTimeSocket(TextOrEmpty(state->host), state->port, TIME_SERVICE,
-                                       &serverAddress);
-    if (timeSocket == INVALID_SOCKET)
-        return FailStart(owner);
-    if (WSAAsyncSelect(timeSocket, owner, UM_SOCKET, REQUEST_EVENTS) == SOCKET_ERROR) {
-        ReportSocketError("WSAAsyncSelect Error!");
-        closesocket(timeSocket);
-        return FailStart(owner);
-    }
-    state->sock = timeSocket;
-    state->busy = 1;
-    state->busyCursor = LoadCursorA(appInstance, MAKEINTRESOURCEA(IDCUR_BUSY));
-    SetCursor(state->busyCursor);
-    /* Non-blocking: the outcome arrives as FD_CONNECT. */
-    connect(timeSocket, (const struct sockaddr *)&serverAddress, sizeof serverAddress);
-    return 1;
+    state->requestOwner = owner;
+    state->requestProtocol = state->protocol == PROTOCOL_SNTP ? PROTOCOL_SNTP : PROTOCOL_TIME;
+    /* A fetch starts afresh; its calibration restarts keep its best. */
+    if (!state->sntp.continuing)
+        state->sntp.haveBest = 0;
+    state->sntp.continuing = 0;
+    state->sntp.waitingToSend = 0;
+    if (state->requestProtocol == PROTOCOL_SNTP)
+        return StartSntpRequest(owner, state);
+    return StartTimeRequest(owner, state);
 }
 
 static BOOL ResolveHost(const char *host, struct in_addr *address)
@@ -88,8 +175,8 @@ static BOOL ResolveHost(const char *host, struct in_addr *address)
     return TRUE;
 }
 
-SOCKET OpenTimeSocket(const char *host, DWORD port, const char *service,
-                      struct sockaddr_in *address)
+SOCKET OpenServerSocket(const char *host, DWORD port, const char *service, int type,
+                        struct sockaddr_in *address)
 {
     memset(address, 0, sizeof *address);
     address->sin_family = AF_INET;
@@ -103,21 +190,28 @@ SOCKET OpenTimeSocket(const char *host, DWORD port, const char *service,
     if (port != 0) {
         address->sin_port = htons((u_short)port);
     } else {
-        const struct servent *entry = getservbyname(service, "tcp");
+        const struct servent *entry = getservbyname(service, type == SOCK_DGRAM ? "udp" : "tcp");
         if (entry == NULL) {
             ReportSocketError("horavex: getservbyname failed");
             return INVALID_SOCKET;
         }
         address->sin_port = (u_short)entry->s_port;
     }
-    SOCKET timeSocket = socket(AF_INET, SOCK_STREAM, 0);
-    if (timeSocket == INVALID_SOCKET)
+    SOCKET serverSocket = socket(AF_INET, type, 0);
+    if (serverSocket == INVALID_SOCKET)
         ReportSocketError("horavex: could not get socket");
-    return timeSocket;
+    return serverSocket;
+}
+
+SOCKET OpenTimeSocket(const char *host, DWORD port, const char *service,
+                      struct sockaddr_in *address)
+{
+    return OpenServerSocket(host, port, service, SOCK_STREAM, address);
 }
 
 void ResetRequestControls(HWND owner, AppState *state)
 {
+    StopRequestTimer(state);
     state->sock = INVALID_SOCKET;
     state->busy = 0;
     ShowRequestAtRest(owner);
@@ -127,6 +221,7 @@ void ResetRequestControls(HWND owner, AppState *state)
 
 void EndRequest(AppState *state)
 {
+    StopRequestTimer(state);
     if (state->sock != INVALID_SOCKET) {
         closesocket(state->sock);
         state->sock = INVALID_SOCKET;
@@ -136,6 +231,7 @@ void EndRequest(AppState *state)
 
 void ContinueCalibration(HWND owner, AppState *state, SOCKET readSocket)
 {
+    StopRequestTimer(state);
     closesocket(readSocket);
     if (state->sock == readSocket)
         state->sock = INVALID_SOCKET;
@@ -144,6 +240,7 @@ void ContinueCalibration(HWND owner, AppState *state, SOCKET readSocket)
         return;
     }
     state->calibrationsLeft--;
+    state->sntp.continuing = 1;
     StartRequest(owner, state);
 }
 

@@ -4,13 +4,9 @@
 #include <string.h>
 
 #include "base/globals.h"
+#include "base/precisetime.h"
 #include "persist/resultlog.h"
 #include "timeclient/adjustlimit.h"
-
-/* 2^32 - 2208988800: adding it modulo 2^32 moves the 1900 base to 1970. */
-#define SECONDS_1900_TO_1970_COMPLEMENT 2085978496UL
-/* Half the lag, in whole seconds: milliseconds / 2000. */
-#define MS_PER_HALF_LAG_SECOND 2000
 
 LONG CurrentTime(void)
 {
@@ -20,60 +16,11 @@ LONG CurrentTime(void)
     return (LONG)now;
 }
 
-LONG ServerTimeFromReply(u_long reply)
-{
-    return (LONG)(DWORD)(reply + SECONDS_1900_TO_1970_COMPLEMENT);
-}
-
-BOOL CorrectForLag(LONG serverTime, DWORD lag, LONG *corrected)
-{
-    if (serverTime < 0)
-        return FALSE;
-    long long moved = (long long)serverTime + lag / MS_PER_HALF_LAG_SECOND;
-    if (moved > LONG_MAX)
-        return FALSE;
-    *corrected = (LONG)moved;
-    return TRUE;
-}
-
-static BOOL MoreToRead(SOCKET timeSocket)
-{
-    char extra;
-    return recv(timeSocket, &extra, 1, MSG_PEEK) > 0;
-}
-
 void KeepRequestDetails(TimeSample *sample, const AppState *state)
 {
     sample->lag = state->lag;
     sample->connectTime = state->connectTime;
     lstrcpynA(sample->host, TextOrEmpty(state->host), sizeof sample->host);
-}
-
-int ReceiveTime(TimeSample *sample, SOCKET timeSocket)
-{
-    AppState *state = AppStateOf(mainWindow);
-    if (state->replyLength >= REPLY_BYTES)
-        state->replyLength = 0;
-    int received = recv(timeSocket, (char *)state->reply + state->replyLength,
-                        (int)(REPLY_BYTES - state->replyLength), 0);
-    if (received <= 0)
-        return received;
-    state->replyLength += (DWORD)received;
-    if (state->replyLength < REPLY_BYTES)
-        return REPLY_INCOMPLETE;
-    if (MoreToRead(timeSocket))
-        return 0;
-    DWORD lag = GetTickCount() - state->startTick;
-    u_long reply;
-    memcpy(&reply, state->reply, sizeof reply);
-    LONG serverTime;
-    if (!CorrectForLag(ServerTimeFromReply(ntohl(reply)), lag, &serverTime))
-        return 0;
-    state->lag = lag;
-    sample->serverTime = serverTime;
-    sample->localTime = CurrentTime();
-    KeepRequestDetails(sample, state);
-    return REPLY_BYTES;
 }
 
 static int *ApplyingTimeOf(HWND owner)
@@ -88,6 +35,10 @@ void ApplyTime(HWND owner, TimeSample *sample, AppState *state)
         return;
     *applying = 1;
     CheckAdjustLimit(sample, owner);
+    /* Set to the clock now plus the offset: the seconds a question was
+       open are in it already. */
+    if (sample->precise)
+        sample->localClock = PreciseSystemTime();
     /* Each box runs a message loop that may end the program. */
     if (AppStateOf(mainWindow) != NULL) {
         ToUtcFields(sample);
@@ -103,8 +54,27 @@ void ApplyTime(HWND owner, TimeSample *sample, AppState *state)
     *applying = 0;
 }
 
+static void ClearFields(SYSTEMTIME *fields)
+{
+    /* No calendar fields: leave none that a formatter would accept. */
+    fields->wYear = fields->wMonth = fields->wDay = 0;
+    fields->wHour = fields->wMinute = fields->wSecond = fields->wMilliseconds = 0;
+}
+
+/* The server's time of an SNTP reading, with its milliseconds. */
+static BOOL FillPreciseFields(TimeSample *sample, BOOL (*convert)(LONGLONG, SYSTEMTIME *))
+{
+    sample->brokenDown = NULL;
+    if (convert(sample->localClock + sample->offset, &sample->systemTime))
+        return TRUE;
+    ClearFields(&sample->systemTime);
+    return FALSE;
+}
+
 BOOL ToUtcFields(TimeSample *sample)
 {
+    if (sample->precise)
+        return FillPreciseFields(sample, TicksToUtcFields);
     time_t t = sample->serverTime;
     sample->brokenDown = sample->serverTime >= 0 ? gmtime(&t) : NULL;
     return FillSystemTime(sample);
@@ -112,6 +82,8 @@ BOOL ToUtcFields(TimeSample *sample)
 
 BOOL ToLocalFields(TimeSample *sample)
 {
+    if (sample->precise)
+        return FillPreciseFields(sample, TicksToLocalFields);
     time_t t = sample->serverTime;
     sample->brokenDown = sample->serverTime >= 0 ? localtime(&t) : NULL;
     return FillSystemTime(sample);
@@ -122,9 +94,7 @@ BOOL FillSystemTime(TimeSample *sample)
     SYSTEMTIME *fields = &sample->systemTime;
     const struct tm *tm = sample->brokenDown;
     if (tm == NULL) {
-        /* No calendar fields: leave none that a formatter would accept. */
-        fields->wYear = fields->wMonth = fields->wDay = 0;
-        fields->wHour = fields->wMinute = fields->wSecond = fields->wMilliseconds = 0;
+        ClearFields(fields);
         return FALSE;
     }
     fields->wYear = (WORD)(tm->tm_year + 1900);
@@ -139,6 +109,9 @@ BOOL FillSystemTime(TimeSample *sample)
 
 BOOL SetClock(const TimeSample *sample)
 {
+    /* To the millisecond: ToUtcFields filled it from 64-bit times. */
+    if (sample->precise)
+        return sample->offset == 0 || SetSystemTime(&sample->systemTime);
     if (sample->serverTime == sample->localTime)
         return TRUE;
     if (sample->brokenDown == NULL)

@@ -57,6 +57,9 @@ static void ShowSettings(HWND dialog, AppState *state)
     SetNumber(dialog, IDC_ADV_ATTEMPTS, state->attempts);
     SetNumber(dialog, IDC_ADV_PERIOD, state->timeOut);
     CheckDlgButton(dialog, IDC_ADV_QUIET, state->quiet ? BST_CHECKED : BST_UNCHECKED);
+    /* Any value but SNTP's asks with the Time protocol. */
+    CheckRadioButton(dialog, IDC_ADV_TIMEPROTOCOL, IDC_ADV_SNTP,
+                     state->protocol == PROTOCOL_SNTP ? IDC_ADV_SNTP : IDC_ADV_TIMEPROTOCOL);
 }
 
 /* Set once here: they do not follow later changes in the dialog. */
@@ -158,6 +161,7 @@ static void OnOk(HWND dialog, AppState *state)
         state->quiet = IsDlgButtonChecked(dialog, IDC_ADV_QUIET) ? 1 : 0;
     }
     state->adjOpt = ChosenAdjOpt(dialog);
+    state->protocol = IsDlgButtonChecked(dialog, IDC_ADV_SNTP) ? PROTOCOL_SNTP : PROTOCOL_TIME;
     state->logOpts = ChosenLogOpts(dialog);
     if (state->logOpts != 0 && !StoreLogPath(dialog, state))
         return;

@@ -6,10 +6,12 @@
 #include "base/appstate.h"
 #include "base/globals.h"
 #include "base/helpfile.h"
+#include "base/precisetime.h"
 #include "base/serverlist.h"
 #include "base/stringlist.h"
 #include "base/textfmt.h"
 #include "resource.h"
+#include "timeclient/outcome.h"
 #include "timeclient/request.h"
 #include "timeclient/timesample.h"
 #include "ui/about.h"
@@ -163,10 +165,14 @@ static void ShowClockTitle(HWND dialog)
     SetWindowTextA(dialog, textBuffer);
 }
 
+static void OnRequestTimer(HWND dialog);
+
 static void OnTimer(HWND dialog, WPARAM timerId)
 {
     if (timerId == AUTO_CLOSE_TIMER_ID)
         EndDialog(dialog, 1);
+    else if (timerId == REQUEST_TIMER_ID)
+        OnRequestTimer(dialog);
     else
         ShowClockTitle(dialog);
 }
@@ -350,18 +356,15 @@ static void OnCommand(HWND dialog, WPARAM wParam)
         OnButton(dialog, id);
 }
 
-static void ShowConnectionError(HWND dialog, SOCKET eventSocket)
+static void ShowFailure(HWND dialog, const AppState *state, const RequestOutcome *outcome)
 {
-    const AppState *state = AppStateOf(mainWindow);
-    FormatText(textBuffer, sizeof textBuffer,
-               "Error connecting to: %s\r\nTry another host (see " SERVER_LIST_URL
-               " for\r\na link to a list of alternative sites)",
-               TextOrEmpty(state->host));
+    SOCKET failed = state->sock;
+    FormatText(textBuffer, sizeof textBuffer, "%s" TRY_ANOTHER_HOST_LINES, outcome->report);
     MessageBoxA(dialog, textBuffer, "Connection Error", MB_ICONWARNING);
     /* The box's loop may have ended the program or started a newer
        request, which then owns the state. */
     AppState *after = AppStateOf(mainWindow);
-    if (after != NULL && after->sock == eventSocket)
+    if (after != NULL && after->sock == failed)
         EndDialogRequest(dialog, after);
 }
 
@@ -374,6 +377,20 @@ static void ShowLongDate(HWND dialog, TimeSample *sample, BOOL hasFields)
     SetField(dialog, IDC_MAIN_STATUS, length > 0 ? textBuffer : NO_DATE);
 }
 
+/* Whole seconds for the Time protocol, milliseconds for SNTP. */
+static void ShowDifference(HWND dialog, const TimeSample *sample)
+{
+    if (sample->precise) {
+        char seconds[32];
+        FormatSeconds(sample->offset, seconds, sizeof seconds);
+        FormatText(textBuffer, sizeof textBuffer, "%s secs", seconds);
+    } else {
+        long long difference = (long long)sample->serverTime - sample->localTime;
+        FormatText(textBuffer, sizeof textBuffer, "%lld secs", difference);
+    }
+    SetField(dialog, IDC_MAIN_DIFF, textBuffer);
+}
+
 static void ShowReading(HWND dialog, TimeSample *sample)
 {
     ShowLongDate(dialog, sample, ToLocalFields(sample));
@@ -381,44 +398,36 @@ static void ShowReading(HWND dialog, TimeSample *sample)
     SetField(dialog, IDC_MAIN_TIME, textBuffer);
     SetWindowTextA(mainWindow, textBuffer);
     SetWindowTextA(dialog, textBuffer);
-    long long difference = (long long)sample->serverTime - sample->localTime;
-    FormatText(textBuffer, sizeof textBuffer, "%lld secs", difference);
-    SetField(dialog, IDC_MAIN_DIFF, textBuffer);
+    ShowDifference(dialog, sample);
     FormatText(textBuffer, sizeof textBuffer, "%lu ms", (unsigned long)sample->lag);
     SetField(dialog, IDC_MAIN_LAG, textBuffer);
 }
 
-static void TakeCalibrationReading(HWND dialog, AppState *state, SOCKET readSocket)
+static void TakeCalibrationReading(HWND dialog, AppState *state)
 {
     if (state->busy) {
         FormatText(textBuffer, sizeof textBuffer, "Calibrating Lag (%lu ms)",
                    (unsigned long)state->lag);
         SetField(dialog, IDC_MAIN_STATUS, textBuffer);
     }
-    ContinueCalibration(dialog, state, readSocket);
+    ContinueCalibration(dialog, state, state->sock);
     state = AppStateOf(mainWindow);
     dialogSocket = state != NULL ? state->sock : INVALID_SOCKET;
 }
 
-static void TakeReading(HWND dialog, AppState *state, SOCKET readSocket)
+/* A reading that counts (shown, and applied unless report-only), or none:
+   either ends the request, and Auto Close counts from here. */
+static void EndWithReading(HWND dialog, AppState *state, TimeSample *sample)
 {
-    TimeSample sample;
-    memset(&sample, 0, sizeof sample);
-    int received = ReceiveTime(&sample, readSocket);
-    if (NothingToRead(received))
-        return;
-    if (received == REPLY_BYTES && state->calibrationsLeft != 0) {
-        TakeCalibrationReading(dialog, state, readSocket);
-        return;
-    }
-    if (received == REPLY_BYTES) {
-        ApplyTime(dialog, &sample, state);
+    SOCKET readSocket = state->sock;
+    if (sample != NULL) {
+        ApplyTime(dialog, sample, state);
         /* Its boxes' loops may have ended the program or the dialog, or
            started a newer request that closed this one. */
         state = AppStateOf(mainWindow);
         if (state == NULL || !IsWindow(dialog))
             return;
-        ShowReading(dialog, &sample);
+        ShowReading(dialog, sample);
     }
     if (state->sock != readSocket)
         return;
@@ -427,35 +436,53 @@ static void TakeReading(HWND dialog, AppState *state, SOCKET readSocket)
         StartAutoCloseTimer(dialog, state);
 }
 
+static void OnRequestOutcome(HWND dialog, AppState *state, TimeSample *sample,
+                             const RequestOutcome *outcome)
+{
+    switch (outcome->kind) {
+    case OUTCOME_CALIBRATION:
+        TakeCalibrationReading(dialog, state);
+        break;
+    case OUTCOME_READING:
+        EndWithReading(dialog, state, sample);
+        break;
+    case OUTCOME_NO_READING:
+        EndWithReading(dialog, state, NULL);
+        break;
+    case OUTCOME_FAILED:
+        ShowFailure(dialog, state, outcome);
+        break;
+    default:
+        break;
+    }
+}
+
 /* False for a message that is not about the request's socket: this number
    is also DM_REPOSITION, and a socket that is no longer the request's was
    closed already. */
 static BOOL OnSocket(HWND dialog, WPARAM wParam, LPARAM lParam)
 {
     AppState *state = AppStateOf(mainWindow);
-    SOCKET eventSocket = (SOCKET)wParam;
-    if (state == NULL || state->sock == INVALID_SOCKET || eventSocket != state->sock)
+    if (state == NULL)
         return FALSE;
-    if (WSAGETSELECTERROR(lParam) != 0) {
-        ShowConnectionError(dialog, eventSocket);
-        return TRUE;
-    }
-    switch (WSAGETSELECTEVENT(lParam)) {
-    case FD_CONNECT:
-        state->connectTime = GetTickCount() - state->startTick;
-        state->connected = 1;
-        break;
-    case FD_READ:
-    case FD_CLOSE:
-        /* Before its own connection, a read or close is a late one of the
-           closed socket whose handle this one got.  A close may still
-           leave the reply to read; without one it ends the request like an
-           empty read. */
-        if (state->connected)
-            TakeReading(dialog, state, eventSocket);
-        break;
-    }
+    TimeSample sample;
+    RequestOutcome outcome;
+    if (OutcomeOfSocketEvent(state, wParam, lParam, &sample, &outcome) == OUTCOME_NOT_OURS)
+        return FALSE;
+    OnRequestOutcome(dialog, state, &sample, &outcome);
     return TRUE;
+}
+
+static void OnRequestTimer(HWND dialog)
+{
+    AppState *state = AppStateOf(mainWindow);
+    if (state == NULL)
+        return;
+    TimeSample sample;
+    memset(&sample, 0, sizeof sample);
+    RequestOutcome outcome;
+    OutcomeOfRequestTimer(dialog, state, &outcome);
+    OnRequestOutcome(dialog, state, &sample, &outcome);
 }
 
 static void StoreHostList(HWND dialog, AppState *state)

@@ -57,6 +57,7 @@ TEST_F(Options, AdvancedShowsTheSettingsAndKeepsWhatOkAndTypingStore)
     SeedNumber("adjOpt", 7);
     SeedNumber("attempts", 2);
     SeedNumber("timeOut", 5);
+    SeedNumber("protocol", 5);
     SeedText("logPath", "C:\\x\\old.log");
     OptionsRun run;
     ASSERT_NE(run.main, (HWND)NULL);
@@ -71,6 +72,8 @@ TEST_F(Options, AdvancedShowsTheSettingsAndKeepsWhatOkAndTypingStore)
     EXPECT_TRUE(IsEnabled(advanced, IDC_ADV_PERIOD));
     EXPECT_TRUE(IsEnabled(advanced, IDC_ADV_QUIET));
     EXPECT_FALSE(IsEnabled(advanced, IDC_ADV_VIEW)) << "no log to view";
+    EXPECT_TRUE(IsChecked(advanced, IDC_ADV_TIMEPROTOCOL)) << "any protocol but 1 is Time's";
+    CheckRadioButton(advanced, IDC_ADV_TIMEPROTOCOL, IDC_ADV_SNTP, IDC_ADV_SNTP);
 
     TypeIntoEdit(advanced, IDC_ADV_MAXADJUST, "x");
     EXPECT_EQ(ControlText(advanced, IDC_ADV_MAXADJUST), "90") << "a letter brings back the number";
@@ -83,6 +86,8 @@ TEST_F(Options, AdvancedShowsTheSettingsAndKeepsWhatOkAndTypingStore)
     advanced = run.OpenAdvanced();
     ASSERT_NE(advanced, (HWND)NULL);
     EXPECT_EQ(ControlText(advanced, IDC_ADV_MAXADJUST), "60") << "kept through Cancel";
+    EXPECT_TRUE(IsChecked(advanced, IDC_ADV_TIMEPROTOCOL)) << "the protocol is stored at OK only";
+    CheckRadioButton(advanced, IDC_ADV_TIMEPROTOCOL, IDC_ADV_SNTP, IDC_ADV_SNTP);
     Click(advanced, IDC_ADV_USELOG);
     TypeIntoEdit(advanced, IDC_ADV_LOGPATH, "   ");
     Click(advanced, IDC_ADV_OK);
@@ -103,6 +108,7 @@ TEST_F(Options, AdvancedShowsTheSettingsAndKeepsWhatOkAndTypingStore)
     EXPECT_EQ(Text("logPath"), "C:\\logs\\new.log") << "without the blanks";
     EXPECT_EQ(Number("timeOut"), 15);
     EXPECT_EQ(Number("quiet"), 1);
+    EXPECT_EQ(Number("protocol"), 1);
 }
 
 TEST_F(Options, WithoutTheTrayThePeriodAndQuietStayAsTheyWere)

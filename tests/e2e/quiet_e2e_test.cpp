@@ -11,6 +11,7 @@
 #include "expected.h"
 #include "logfile.h"
 #include "pump.h"
+#include "timeclient/timeproto.h"
 #include "timeclient/timesample.h"
 #include "timeserver.h"
 #include "windowhelpers.h"

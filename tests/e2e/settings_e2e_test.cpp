@@ -54,7 +54,8 @@ TEST_F(Settings, TheFirstStartWarnsOfTheMissingHostAndStoresTheDefaults)
     EXPECT_EQ(Number("adjOpt"), 0);
     EXPECT_EQ(Text("logPath"), "");
     EXPECT_EQ(Number("timeOut"), 0);
-    EXPECT_EQ(ReadRegValues(HKEY_LOCAL_MACHINE, SETTINGS_KEY).size(), 12u);
+    EXPECT_EQ(Number("protocol"), 0) << "the Time protocol";
+    EXPECT_EQ(ReadRegValues(HKEY_LOCAL_MACHINE, SETTINGS_KEY).size(), 13u);
     RegValue host;
     ASSERT_TRUE(ReadRegValue(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "host", &host));
     EXPECT_EQ(host.data, std::string(1, '\0')) << "the terminator is stored";

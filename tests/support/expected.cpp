@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "timeclient/timeproto.h"
 #include "timeclient/timesample.h"
 
 std::string ShownTimeOfDay(uint32_t raw)

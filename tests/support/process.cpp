@@ -66,3 +66,25 @@ bool HoravexProcess::Close(DWORD timeoutMs)
         PostMessageA(window, WM_CLOSE, 0, 0);
     return WaitForExit(timeoutMs);
 }
+
+bool StartHostProgram(const std::string &commandLine)
+{
+    std::string line = commandLine;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info))
+        return false;
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return true;
+}
+
+std::string WindowsPath(const std::string &unixPath)
+{
+    std::string path = "Z:" + unixPath;
+    for (char &c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}

@@ -34,5 +34,13 @@ private:
     DWORD id_ = 0;
 };
 
+/* Starts a program of the Linux host beside Wine, its command line's first
+   word a Unix path.  Wine runs it detached: there is no handle to wait on
+   and no exit code, so it reports through files; false if it did not
+   start. */
+bool StartHostProgram(const std::string &commandLine);
+
+/* The Windows path of a Unix path (through drive Z:, which is "/"). */
+std::string WindowsPath(const std::string &unixPath);
 
 #endif

@@ -7,32 +7,6 @@
 
 namespace {
 
-/* Port 37 of 127.0.a.b for the first b (then a) that no one holds; binding
-   without address reuse makes the address this server's alone. */
-SOCKET BindOwnAddress(std::string *address)
-{
-    static int next = 0;
-    int start = (int)(GetCurrentProcessId() * 7 % 20000);
-    for (int i = 0; i < 60000; i++) {
-        int n = (start + next++) % 60000;
-        char text[32];
-        snprintf(text, sizeof text, "127.0.%d.%d", 1 + n / 250, 2 + n % 250);
-        SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-        if (s == INVALID_SOCKET)
-            return s;
-        sockaddr_in where = {};
-        where.sin_family = AF_INET;
-        where.sin_port = htons(37);
-        where.sin_addr.s_addr = inet_addr(text);
-        if (bind(s, reinterpret_cast<sockaddr *>(&where), sizeof where) == 0) {
-            *address = text;
-            return s;
-        }
-        closesocket(s);
-    }
-    return INVALID_SOCKET;
-}
-
 DWORD MillisecondsIntoSecond()
 {
     SYSTEMTIME now;
@@ -48,6 +22,32 @@ void WaitForPartOfSecond(DWORD from, DWORD to)
     }, 3000);
 }
 
+} // namespace
+
+SOCKET BindOwnAddress(int type, u_short port, std::string *address)
+{
+    static int next = 0;
+    int start = (int)(GetCurrentProcessId() * 7 % 20000);
+    for (int i = 0; i < 60000; i++) {
+        int n = (start + next++) % 60000;
+        char text[32];
+        snprintf(text, sizeof text, "127.0.%d.%d", 1 + n / 250, 2 + n % 250);
+        SOCKET s = socket(AF_INET, type, 0);
+        if (s == INVALID_SOCKET)
+            return s;
+        sockaddr_in where = {};
+        where.sin_family = AF_INET;
+        where.sin_port = htons(port);
+        where.sin_addr.s_addr = inet_addr(text);
+        if (bind(s, reinterpret_cast<sockaddr *>(&where), sizeof where) == 0) {
+            *address = text;
+            return s;
+        }
+        closesocket(s);
+    }
+    return INVALID_SOCKET;
+}
+
 bool Readable(SOCKET s, long microseconds)
 {
     fd_set set;
@@ -56,8 +56,6 @@ bool Readable(SOCKET s, long microseconds)
     timeval wait = {0, microseconds};
     return select(0, &set, NULL, NULL, &wait) == 1;
 }
-
-} // namespace
 
 TimeReply TimeReply::Values(std::vector<uint32_t> raw)
 {
@@ -97,7 +95,7 @@ TimeReply TimeReply::Refused()
 
 TestTimeServer::TestTimeServer(const TimeReply &reply) : reply_(reply)
 {
-    listener_ = BindOwnAddress(&address_);
+    listener_ = BindOwnAddress(SOCK_STREAM, 37, &address_);
     if (listener_ == INVALID_SOCKET || reply_.kind == TimeReply::REFUSE)
         return;
     listen(listener_, 8);

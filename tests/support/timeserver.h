@@ -93,6 +93,13 @@ private:
     std::thread thread_;
 };
 
+/* A socket of type bound to port of a loopback address 127.0.a.b that no
+   other socket of that type holds: each test server has its own. */
+SOCKET BindOwnAddress(int type, u_short port, std::string *address);
+
+/* True when s has something to read within the time. */
+bool Readable(SOCKET s, long microseconds);
+
 /* The raw reply for a time in seconds since 1970. */
 inline uint32_t RawTime(long long secondsSince1970)
 {

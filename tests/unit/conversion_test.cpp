@@ -4,6 +4,7 @@
 #include <time.h>
 
 #include "statewindow.h"
+#include "timeclient/timeproto.h"
 #include "timeclient/timesample.h"
 #include "timeserver.h"
 

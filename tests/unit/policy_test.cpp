@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/globals.h"
+#include "base/precisetime.h"
 #include "base/stringlist.h"
 #include "logfile.h"
 #include "pump.h"
@@ -321,4 +322,38 @@ TEST_F(PolicyOnTheClock, AReadingWhileTheSameOwnersPromptIsOpenIsNotApplied)
     std::vector<std::string> lines;
     log.Lines(&lines);
     EXPECT_EQ(lines.size(), 1u) << "and no line for it";
+}
+
+/* An SNTP reading: its offset against the limit to the 100 ns, the
+   question in whole seconds rounded, and each answer on the offset. */
+TEST_F(Policy, AnSntpReadingIsJudgedByItsOffset)
+{
+    const LONGLONG second = TICKS_PER_SECOND;
+    struct Row {
+        int answer;
+        LONGLONG offset;
+        const char *label;
+        LONGLONG after;
+        long long asked;
+    } rows[] = {
+        {IDYES, 60 * second, LABEL_RESET, 60 * second, 0},
+        {IDYES, 60 * second + 1, LABEL_ACCEPT, 60 * second + 1, 60},
+        {IDNO, 100 * second + second / 2, LABEL_PARTIAL, 60 * second, 101},
+        {IDNO, -100 * second - second / 2 + 1, LABEL_PARTIAL, -60 * second, -100},
+        {IDCANCEL, -70 * second, LABEL_IGNORE, 0, -70},
+    };
+    owner.state.maxAdjust = 60;
+    for (const Row &row : rows) {
+        BoxAnswerer prompt("Big Change", row.answer);
+        TimeSample sample = Reading(0, 0);
+        sample.precise = TRUE;
+        sample.offset = row.offset;
+        CheckAdjustLimit(&sample, owner.window);
+        EXPECT_STREQ(sample.label, row.label) << row.offset;
+        EXPECT_EQ(sample.offset, row.after) << row.offset;
+        EXPECT_EQ(prompt.Count(), row.asked != 0 ? 1 : 0) << row.offset;
+        if (row.asked != 0) {
+            EXPECT_EQ(prompt.Text(), BigChangeText(row.asked, 60));
+        }
+    }
 }

@@ -17,6 +17,7 @@
 #include "expected.h"
 #include "mainwindow.h"
 #include "pump.h"
+#include "sntpserver.h"
 #include "timeclient/adjustlimit.h"
 #include "timeclient/request.h"
 #include "timeclient/timesample.h"
@@ -304,4 +305,61 @@ TEST_F(QuietTick, ALoggedReadingKeepsItsOwnTimingsThroughItsQuestion)
     ASSERT_EQ(line.size(), 8u);
     EXPECT_LT(atol(line[6].c_str()), 700) << line[6] << " is the later request's lag";
     EXPECT_EQ(line[7], "ignore");
+}
+
+/* SNTP: a failure shows in the title as the Time protocol's do; a host
+   that refused us gets no more quiet requests. */
+TEST_F(QuietTick, AnSntpFailureShowsInTheTitleAndARefusingHostIsSkipped)
+{
+    TestSntpServer unsynchronised(SntpAnswer().Leap(3));
+    MakeQuiet(unsynchronised.Address());
+    State()->protocol = PROTOCOL_SNTP;
+    ASSERT_TRUE(WaitForTitleChange(5000));
+    EXPECT_EQ(Title(), "Not synchronised: " + unsynchronised.Address() +
+                           " (leap indicator 3) - Try another host (see " SERVER_LIST_URL
+                           " for a link to a list of alternative sites)");
+
+    TestSntpServer denying(SntpAnswer().Kiss("DENY"));
+    MakeQuiet(denying.Address());
+    BoxAnswerer boxes("Connection Error", IDOK);
+    PostMessageA(window_, WM_TIMER, 100, 0);
+    ASSERT_TRUE(PumpUntil([&] { return Title().find("Refused by") == 0; }, 5000));
+    PostMessageA(window_, WM_TIMER, 100, 0);
+    PumpUntil([] { return false; }, 300);
+    EXPECT_EQ(denying.Requests(), 1);
+    EXPECT_EQ(boxes.Count(), 0) << "a quiet tick says nothing";
+}
+
+/* The clock is set to the millisecond: under Wine a time within half a
+   second of now is set, one 5 s away is refused; the log keeps
+   milliseconds. */
+TEST_F(QuietTick, AnSntpReadingSetsTheClockAndLogsMilliseconds)
+{
+    struct Row {
+        long long offsetMs;
+        const char *label;
+        int clockErrors;
+    } rows[] = {{0, "reset", 0}, {5000, "failed", 1}};
+    for (const Row &row : rows) {
+        TestSntpServer server(SntpAnswer().Offset(row.offsetMs));
+        TempLogFile log;
+        BoxAnswerer clockErrors("horavex Error", IDOK);
+        MakeQuiet(server.Address());
+        State()->protocol = PROTOCOL_SNTP;
+        State()->logOpts = 2;
+        State()->logPath = ReplaceString(State()->logPath, log.Path().c_str());
+        PostMessageA(window_, WM_TIMER, 100, 0);
+        ASSERT_TRUE(PumpUntil([&] { return log.Exists(); }, 5000)) << row.offsetMs;
+        ASSERT_TRUE(WaitForRest(2000));
+        EXPECT_EQ(clockErrors.Count(), row.clockErrors);
+        std::vector<std::string> lines;
+        ASSERT_TRUE(log.Lines(&lines));
+        std::vector<std::string> line = SplitFields(lines.at(0));
+        ASSERT_EQ(line.size(), 11u);
+        for (int field : {5, 6, 7})
+            EXPECT_EQ(line[field].size() - line[field].find('.'), 4u) << line[field];
+        EXPECT_NEAR(atof(line[7].c_str()), row.offsetMs / 1000.0, 0.004);
+        EXPECT_NEAR(atof(line[5].c_str()) - atof(line[6].c_str()), row.offsetMs / 1000.0, 0.0015);
+        EXPECT_EQ(line[10], row.label);
+    }
 }

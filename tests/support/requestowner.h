@@ -1,0 +1,36 @@
+#ifndef HORAVEX_TEST_REQUESTOWNER_H
+#define HORAVEX_TEST_REQUESTOWNER_H
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "base/appstate.h"
+#include "timeclient/outcome.h"
+
+/* A window that owns requests as the program's windows do: it hands each
+   notification to the request module, calibrates, ends the request when
+   it is over, and keeps what each notification meant. */
+class RequestOwner {
+public:
+    RequestOwner();
+    ~RequestOwner();
+    RequestOwner(const RequestOwner &) = delete;
+    RequestOwner &operator=(const RequestOwner &) = delete;
+
+    /* Starts a fetch from host with the record of mainWindow and waits for
+       how it ends, after its calibrations; a zero outcome if it did not. */
+    RequestOutcome Fetch(const std::string &host, DWORD timeoutMs = 3000);
+
+    HWND window = NULL;
+    std::vector<RequestOutcome> outcomes;
+    /* The last reading, and the precise clock when it was taken. */
+    TimeSample reading;
+    LONGLONG readAt = 0;
+
+private:
+    static LRESULT CALLBACK OwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+};
+
+#endif
