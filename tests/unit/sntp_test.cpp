@@ -14,7 +14,7 @@
 
 namespace {
 
-const LONGLONG kMs = TICKS_PER_MS;
+const double kMs = (double)TICKS_PER_MS;
 
 LONGLONG TicksOfUnixTime(long long seconds)
 {
@@ -78,9 +78,9 @@ TEST_F(SntpRequest, MeasuresAKnownOffsetAndDelay)
     TestSntpServer server(SntpAnswer().Offset(250).Delay(40));
     ASSERT_EQ(Fetch(server.Address()).kind, OUTCOME_READING);
     EXPECT_TRUE(reading.precise);
-    EXPECT_NEAR((double)reading.offset / kMs, 250.0, 3.0);
-    EXPECT_NEAR((double)reading.lag, 40.0, 15.0);
+    EXPECT_NEAR(reading.offset / kMs, 250.0, 5.0);
     EXPECT_GE(reading.lag, 40u);
+    EXPECT_LT(reading.lag, 500u);
     ASSERT_EQ(Fetch(server.Address()).kind, OUTCOME_READING) << "two seconds later";
     std::vector<std::string> sent = server.Received();
     ASSERT_EQ(sent.size(), 2u);
@@ -104,7 +104,7 @@ TEST_F(SntpRequest, ReadsTimesAcrossTheEraAndPast2038)
         TestSntpServer server(SntpAnswer().At(time));
         ASSERT_EQ(Fetch(server.Address()).kind, OUTCOME_READING) << time;
         LONGLONG shown = reading.localClock + reading.offset;
-        EXPECT_NEAR((double)(shown - TicksOfUnixTime(time)) / kMs, 0.0, 3.0) << time;
+        EXPECT_NEAR((shown - TicksOfUnixTime(time)) / kMs, 0.0, 5.0) << time;
     }
     /* A clock in era 1 reads a server still in era 0. */
     LONGLONG inEra1 = TicksOfUnixTime(UnixTime(2036, 3, 1, 0, 0, 0));
@@ -121,8 +121,8 @@ TEST_F(SntpRequest, CalibrationTakesTheExchangeWithTheSmallestDelay)
     main.state.calibrationsLeft = 2;
     ASSERT_EQ(Fetch(server.Address(), 8000).kind, OUTCOME_READING);
     EXPECT_EQ(outcomes.size(), 3u) << "two calibrations, then the reading";
-    EXPECT_NEAR((double)reading.offset / kMs, 2000.0, 3.0);
-    EXPECT_NEAR((double)reading.lag, 20.0, 15.0);
+    EXPECT_NEAR(reading.offset / kMs, 2000.0, 5.0);
+    EXPECT_LT(reading.lag, 200u);
     std::vector<long long> at = server.ReceivedAt();
     ASSERT_EQ(at.size(), 3u);
     EXPECT_GE(at[1] - at[0], 1990);
@@ -135,7 +135,7 @@ TEST_F(SntpRequest, RepliesThatAreNotOursAreIgnored)
 {
     TestSntpServer first(SntpAnswer().Duplicate());
     ASSERT_EQ(Fetch(first.Address()).kind, OUTCOME_READING);
-    EXPECT_NEAR((double)reading.offset / kMs, 0.0, 3.0) << "the first reply, not the second";
+    EXPECT_NEAR(reading.offset / kMs, 0.0, 5.0) << "the first reply, not the second";
 
     TestSntpServer second(SntpAnswer().WrongOriginate());
     DWORD start = GetTickCount();
