@@ -88,7 +88,6 @@ static OutcomeKind TakeSntpReading(AppState *state, TimeSample *sample, RequestO
         sample->offset = exchange->bestOffset;
         sample->lag = (DWORD)TicksToMs(exchange->bestDelay);
     }
-    exchange->haveBest = 0;
     return Report(outcome, OUTCOME_READING);
 }
 
