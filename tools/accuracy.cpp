@@ -1,29 +1,61 @@
-/* How close each protocol brings the clock to the server's time: 20
-   exchanges each against chrony (the host given, on loopback, whose true
-   offset is 0), the scripted SNTP server 250 ms ahead, and a loopback Time
-   server.  Run by tools/accuracy.sh; prints the median and the worst
-   |offset measured - offset true| and the median delay. */
+/* How close each protocol brings the clock to the server's time: a window
+   that owns requests of the program's own request engine, as the
+   program's windows do.  Run by tools/accuracy.sh, which starts the
+   servers on loopback:
+
+       accuracy.exe NAME sntp|time TRUE_MS HOST...
+
+   takes 20 readings, host after host (the list repeats), and prints NAME
+   with the median and the worst |offset measured - TRUE_MS| and the median
+   round trip.  The Time protocol's reading is the whole second the clock
+   would be set to, against the clock when the reading was taken. */
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <algorithm>
-#include <string>
 #include <vector>
 
 #include "base/precisetime.h"
-#include "requestowner.h"
-#include "sntpserver.h"
-#include "statewindow.h"
-#include "timeserver.h"
+#include "timeclient/request.h"
 
 namespace {
 
-const int kExchanges = 20;
+const int kReadings = 20;
+const char kOwnerClass[] = "horavex-accuracy";
 
-struct Figures {
-    std::vector<double> errorsMs;
-    std::vector<double> delaysMs;
-};
+RequestOutcome lastOutcome;
+bool ended = false;
+LONGLONG endedAt = 0;
+
+LRESULT CALLBACK OwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    TimeRequest *request = (TimeRequest *)GetWindowLongPtrA(window, 0);
+    if (request == NULL)
+        return DefWindowProcA(window, message, wParam, lParam);
+    OutcomeKind kind = OnRequestMessage(request, window, message, wParam, lParam, &lastOutcome);
+    if (kind == OUTCOME_NOT_OURS)
+        return DefWindowProcA(window, message, wParam, lParam);
+    if (kind >= OUTCOME_READING) {
+        ended = true;
+        endedAt = PreciseSystemTime();
+    }
+    return 0;
+}
+
+/* One fetch, its messages dispatched until it ends. */
+bool Fetch(HWND window, TimeRequest *request, const char *host, int protocol)
+{
+    ended = false;
+    if (!StartFetch(request, window, host, protocol, TIME_PORT, 0, &lastOutcome))
+        ended = true;
+    MSG message;
+    while (!ended && GetMessageA(&message, NULL, 0, 0) > 0)
+        DispatchMessageA(&message);
+    if (lastOutcome.kind != OUTCOME_READING)
+        fprintf(stderr, "%s: %s\n", host, lastOutcome.report);
+    return lastOutcome.kind == OUTCOME_READING;
+}
 
 double Median(std::vector<double> values)
 {
@@ -32,73 +64,59 @@ double Median(std::vector<double> values)
     return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-void Print(const char *name, const Figures &figures)
+/* The Time protocol's error is the part of the second its whole seconds
+   leave out: the readings start at each twentieth of a second in turn. */
+void WaitForTwentieth(int i)
 {
-    std::vector<double> sizes;
-    for (double error : figures.errorsMs)
-        sizes.push_back(error < 0 ? -error : error);
-    double worst = sizes.empty() ? 0 : *std::max_element(sizes.begin(), sizes.end());
-    printf("%-30s %5zu %14.3f %14.3f %14.3f\n", name, sizes.size(), Median(sizes), worst,
-           Median(figures.delaysMs));
-}
-
-/* SNTP: the offset measured against the one the server keeps. */
-void MeasureSntp(RequestOwner &owner, AppState *state, const std::string &host, double trueMs,
-                 Figures *figures)
-{
-    state->protocol = PROTOCOL_SNTP;
-    RequestOutcome outcome = owner.Fetch(host, 4000);
-    if (outcome.kind != OUTCOME_READING) {
-        fprintf(stderr, "%s: %s\n", host.c_str(), outcome.report);
-        return;
-    }
-    figures->errorsMs.push_back((double)owner.reading.offset / TICKS_PER_MS - trueMs);
-    figures->delaysMs.push_back((double)state->sntp.delay / TICKS_PER_MS);
-}
-
-/* The Time protocol: the whole second the clock would be set to, against
-   the clock when the reading was taken. */
-void MeasureTime(RequestOwner &owner, AppState *state, const std::string &host, Figures *figures)
-{
-    state->protocol = PROTOCOL_TIME;
-    if (owner.Fetch(host).kind != OUTCOME_READING)
-        return;
-    LONGLONG set = TICKS_1601_TO_1970 + (LONGLONG)owner.reading.serverTime * TICKS_PER_SECOND;
-    figures->errorsMs.push_back((double)(set - owner.readAt) / TICKS_PER_MS);
-    figures->delaysMs.push_back(owner.reading.lag);
+    while ((PreciseSystemTime() / TICKS_PER_MS) % 1000 / 50 != i % 20)
+        Sleep(1);
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
+    if (argc < 5 || (strcmp(argv[2], "sntp") != 0 && strcmp(argv[2], "time") != 0)) {
+        fprintf(stderr, "usage: accuracy.exe NAME sntp|time TRUE_MS HOST...\n");
+        return 2;
+    }
+    int protocol = strcmp(argv[2], "sntp") == 0 ? PROTOCOL_SNTP : PROTOCOL_TIME;
+    double trueMs = atof(argv[3]);
     WSADATA data;
     WSAStartup(MAKEWORD(1, 1), &data);
-    StateWindow main;
-    RequestOwner owner;
-    Figures chrony, scripted, time;
-    if (argc > 1)
-        for (int i = 0; i < kExchanges; i++)
-            MeasureSntp(owner, &main.state, argv[1], 0, &chrony);
-    for (int i = 0; i < kExchanges; i++) {
-        /* A server of its own each time: no two seconds' wait between. */
-        TestSntpServer server(SntpAnswer().Offset(250));
-        MeasureSntp(owner, &main.state, server.Address(), 250, &scripted);
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = OwnerProc;
+    windowClass.cbWndExtra = sizeof(LONG_PTR);
+    windowClass.hInstance = GetModuleHandleA(NULL);
+    windowClass.lpszClassName = kOwnerClass;
+    RegisterClassA(&windowClass);
+    HWND window = CreateWindowExA(0, kOwnerClass, "", WS_POPUP, 0, 0, 0, 0, NULL, NULL,
+                                  windowClass.hInstance, NULL);
+    TimeRequest *request = NewTimeRequest();
+    SetWindowLongPtrA(window, 0, (LONG_PTR)request);
+    std::vector<double> errors, delays;
+    for (int i = 0; i < kReadings; i++) {
+        if (protocol == PROTOCOL_TIME)
+            WaitForTwentieth(i);
+        if (!Fetch(window, request, argv[4 + i % (argc - 4)], protocol))
+            continue;
+        const TimeSample &sample = lastOutcome.sample;
+        if (protocol == PROTOCOL_SNTP) {
+            errors.push_back((double)sample.offset / TICKS_PER_MS - trueMs);
+            delays.push_back((double)request->bestDelay / TICKS_PER_MS);
+        } else {
+            LONGLONG set = TICKS_1601_TO_1970 + (LONGLONG)sample.serverTime * TICKS_PER_SECOND;
+            errors.push_back((double)(set - endedAt) / TICKS_PER_MS - trueMs);
+            delays.push_back(sample.lag);
+        }
     }
-    TestTimeServer timeServer(TimeReply::Now(0));
-    for (int i = 0; i < kExchanges; i++) {
-        /* At each twentieth of a second in turn: the error is the part of
-           the second that the whole seconds leave out. */
-        while ((PreciseSystemTime() / TICKS_PER_MS) % 1000 / 50 != i)
-            Sleep(1);
-        MeasureTime(owner, &main.state, timeServer.Address(), &time);
-    }
-    printf("%-30s %5s %14s %14s %14s\n", "", "n", "median |err| ms", "worst |err| ms",
-           "median delay ms");
-    if (argc > 1)
-        Print("SNTP, chrony (true 0)", chrony);
-    Print("SNTP, scripted (true +250 ms)", scripted);
-    Print("Time protocol (true 0)", time);
+    std::vector<double> sizes;
+    for (double error : errors)
+        sizes.push_back(error < 0 ? -error : error);
+    double worst = sizes.empty() ? 0 : *std::max_element(sizes.begin(), sizes.end());
+    printf("%-34s %5zu %14.3f %14.3f %14.3f\n", argv[1], sizes.size(), Median(sizes), worst,
+           Median(delays));
+    FreeTimeRequest(request);
     WSACleanup();
     return 0;
 }

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Measures how close each protocol brings the clock to the server's time:
-# 20 exchanges each against chrony on loopback, against the scripted SNTP
-# server 250 ms ahead, and against a loopback Time server; prints the
+# 20 exchanges each against chrony on loopback, against scripted SNTP
+# servers 250 ms ahead, and against a loopback Time server; prints the
 # median and worst |offset measured - offset true| and the median delay
 # (the figures in the README).  Not a test: nothing here passes or fails.
 # Run as root (or through sudo) from the checkout; builds first, then runs
@@ -29,7 +29,7 @@ start_private_display
 work=$(mktemp -d)
 cleanup() {
     wineserver -k 2>/dev/null || true
-    pkill -f "$work/chrony.conf" 2>/dev/null || true
+    pkill -f "$work" 2>/dev/null || true
     kill "$xvfb" 2>/dev/null || true
     rm -rf "$work"
 }
@@ -47,9 +47,38 @@ pidfile $work/chronyd.pid
 driftfile $work/drift
 CONF
 chronyd -d -x -u root -f "$work/chrony.conf" >"$work/chrony.log" 2>&1 &
+# Twenty scripted SNTP servers 250 ms ahead, each on an address of its
+# own: one reading each, no two seconds' spacing between.
+scripted=""
+for i in $(seq 20); do
+    mkdir "$work/sntp$i"
+    timeout 300 python3 tests/support/sntpserver.py "$work/sntp$i" offset=250 \
+        >"$work/sntp$i/log" 2>&1 &
+done
+for i in $(seq 20); do
+    for _ in $(seq 50); do [ -f "$work/sntp$i/address" ] && break; sleep 0.1; done
+    scripted="$scripted $(cat "$work/sntp$i/address")"
+done
+# A Time protocol server on loopback: the four bytes of the clock now.
+timeout 300 python3 -c '
+import socket, struct, time
+s = socket.socket()
+s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("127.0.0.37", 37))
+s.listen(5)
+while True:
+    c, _ = s.accept()
+    c.sendall(struct.pack("!I", (int(time.time()) + 2208988800) & 0xFFFFFFFF))
+    c.close()
+' >"$work/time.log" 2>&1 &
 for _ in $(seq 50); do
     ntpdig -j 127.0.0.123 >/dev/null 2>&1 && break
     sleep 0.2
 done
 echo "Wine $("$wine" --version), $(chronyd -v | head -n 1)"
-"$wine" "$PWD/$build/bin/accuracy.exe" 127.0.0.123
+printf '%-34s %5s %14s %14s %14s\n' "" n "median |err| ms" "worst |err| ms" "median delay ms"
+accuracy="$PWD/$build/bin/accuracy.exe"
+# The scripted servers first: each ends after 30 s without a request.
+"$wine" "$accuracy" "SNTP, scripted (true +250 ms)" sntp 250 $scripted
+"$wine" "$accuracy" "SNTP, chrony (true 0)" sntp 0 127.0.0.123
+"$wine" "$accuracy" "Time protocol (true 0)" time 0 127.0.0.37

@@ -12,13 +12,26 @@
 #include "base/textfmt.h"
 #include "persist/settings.h"
 #include "resource.h"
-#include "timeclient/outcome.h"
+#include "timeclient/clock.h"
 #include "timeclient/request.h"
-#include "timeclient/timesample.h"
+#include "timeclient/timeproto.h"
 #include "ui/about.h"
+#include "ui/applytime.h"
+#include "ui/busycursor.h"
 #include "ui/flyout.h"
 #include "ui/maindlg.h"
 #include "ui/tray.h"
+#include "ui/winsockbox.h"
+
+#define EMPTY_HOST_WARNING                                                                  \
+    "No NTP servers are currently available.  If you know an NTP server enter the host "   \
+    "name for the server in the hosts box.\r\n\r\nIf you don't know of any NTP servers ask " \
+    "your local Admin or ISP if they know of a local server that is providing an accurate " \
+    "NTP (Network Time Protocol) service (tcp/37).\r\n\r\nAlternatively, see "              \
+    SERVER_LIST_URL                                                                          \
+    " for a link to a list of NTP time servers.  The previously default sites ("            \
+    "tick.usno.navy.mil, tock.usno.navy.mil"                                                \
+    ") seem to be closed to external traffic.\r\n"
 
 static UINT taskbarCreated;
 /* The quiet start without the tray ends the program itself. */
@@ -48,13 +61,22 @@ static void StartFetchTimer(HWND window, AppState *state)
         state->timeOut = 0;
 }
 
+static void ShowEmptyHostWarning(void)
+{
+    MessageBoxA(GetDesktopWindow(), EMPTY_HOST_WARNING, "NTP Service", MB_ICONWARNING);
+}
+
 static LRESULT OnCreate(HWND window)
 {
     mainWindow = window;
     AppState *state = (AppState *)calloc(1, sizeof *state);
     if (state == NULL)
         return -1;
-    state->sock = INVALID_SOCKET;
+    state->request = NewTimeRequest();
+    if (state->request == NULL) {
+        free(state);
+        return -1;
+    }
     ReadTimeZoneName();
     state->tzName = strdup(textBuffer);
     BOOL hostMissing = LoadSettings(state);
@@ -91,14 +113,60 @@ static void OnOpenDialog(HWND window, WPARAM startFetch)
         SendMessageA(window, WM_CLOSE, 0, 0);
 }
 
+/* A held host is skipped without a word; a Windows Sockets step that
+   failed has its box.  The rest shows in the title, and for three seconds
+   in the flyout; the Time protocol's failed connection keeps its text as
+   it always read. */
+static void ShowQuietFailure(HWND window, const RequestOutcome *outcome)
+{
+    if (outcome->failure == FAILURE_HELD)
+        return;
+    if (outcome->failure == FAILURE_SOCKET) {
+        ReportSocketFailure(outcome->report, outcome->socketError);
+        return;
+    }
+    FormatText(textBuffer, sizeof textBuffer, "%s - Try another host (see " SERVER_LIST_URL "%s",
+               outcome->report,
+               outcome->failure == FAILURE_CONNECTION
+                   ? " fora link to a list of alternative sites)"
+                   : " for a link to a list of alternative sites)");
+    SetWindowTextA(window, textBuffer);
+    ShowFlyout(window);
+}
+
+static void TakeQuietReading(HWND window, TimeSample *sample)
+{
+    AppState *state = AppStateOf(window);
+    ApplyTime(window, sample, state);
+    /* Its boxes' loops may have ended the program. */
+    if (AppStateOf(window) == NULL)
+        return;
+    FormatTimeOfDay(sample, textBuffer, TEXT_BUFFER_SIZE);
+    SetWindowTextA(window, textBuffer);
+    ShowFlyout(window);
+}
+
+/* The request has ended before anything here is shown. */
+static void OnRequestOutcome(HWND window, RequestOutcome *outcome)
+{
+    if (outcome->kind == OUTCOME_READING)
+        TakeQuietReading(window, &outcome->sample);
+    else if (outcome->kind == OUTCOME_FAILED)
+        ShowQuietFailure(window, outcome);
+}
+
 static void StartQuietRequest(HWND window, AppState *state)
 {
     /* With the main dialog open, a request still running is one the user
        can see and stop there: leave it be.  Otherwise it is a leftover
        that never got its answer, and the new request replaces it. */
-    if (state->sock != INVALID_SOCKET && dialogOpen)
+    if (RequestRunning(state->request) && dialogOpen)
         return;
-    StartRequest(window, state);
+    RequestOutcome outcome;
+    if (StartRequest(window, state, &outcome))
+        ShowBusyCursor(state);
+    else
+        OnRequestOutcome(window, &outcome);
 }
 
 static void OnFetchTick(HWND window)
@@ -120,82 +188,15 @@ static void OnFetchTick(HWND window)
     }
 }
 
-/* In the title, and for three seconds in the flyout.  The Time protocol's
-   failed connection keeps its text as it always read. */
-static void ShowFailure(HWND window, AppState *state, const RequestOutcome *outcome)
-{
-    FormatText(textBuffer, sizeof textBuffer, "%s - Try another host (see " SERVER_LIST_URL "%s",
-               outcome->report,
-               outcome->connectionFailed ? " fora link to a list of alternative sites)"
-                                         : " for a link to a list of alternative sites)");
-    SetWindowTextA(window, textBuffer);
-    ShowFlyout(window);
-    EndRequest(state);
-}
-
-static void ShowQuietReading(HWND window, TimeSample *sample)
-{
-    FormatTimeOfDay(sample, textBuffer, TEXT_BUFFER_SIZE);
-    SetWindowTextA(window, textBuffer);
-    ShowFlyout(window);
-}
-
-static void TakeQuietReading(HWND window, AppState *state, TimeSample *sample)
-{
-    SOCKET readSocket = state->sock;
-    ApplyTime(window, sample, state);
-    /* Its boxes' loops may have ended the program, whose clean-up then
-       closed the socket, or started a newer request that closed it. */
-    state = AppStateOf(window);
-    if (state == NULL)
-        return;
-    ShowQuietReading(window, sample);
-    if (state->sock == readSocket)
-        EndRequest(state);
-}
-
-static void OnRequestOutcome(HWND window, AppState *state, TimeSample *sample,
-                             const RequestOutcome *outcome)
-{
-    switch (outcome->kind) {
-    case OUTCOME_CALIBRATION:
-        ContinueCalibration(window, state, state->sock);
-        break;
-    case OUTCOME_READING:
-        TakeQuietReading(window, state, sample);
-        break;
-    case OUTCOME_NO_READING:
-        EndRequest(state);
-        break;
-    case OUTCOME_FAILED:
-        ShowFailure(window, state, outcome);
-        break;
-    default:
-        break;
-    }
-}
-
-static void OnSocket(HWND window, WPARAM wParam, LPARAM lParam)
+/* UM_SOCKET, and the request's own timer. */
+static void OnRequestMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     AppState *state = AppStateOf(window);
+    RequestOutcome outcome;
     if (state == NULL)
         return;
-    TimeSample sample;
-    RequestOutcome outcome;
-    OutcomeOfSocketEvent(state, wParam, lParam, &sample, &outcome);
-    OnRequestOutcome(window, state, &sample, &outcome);
-}
-
-static void OnRequestTimer(HWND window)
-{
-    AppState *state = AppStateOf(window);
-    if (state == NULL)
-        return;
-    TimeSample sample;
-    memset(&sample, 0, sizeof sample);
-    RequestOutcome outcome;
-    OutcomeOfRequestTimer(window, state, &outcome);
-    OnRequestOutcome(window, state, &sample, &outcome);
+    OnRequestMessage(state->request, window, message, wParam, lParam, &outcome);
+    OnRequestOutcome(window, &outcome);
 }
 
 static void OnMenuCommand(HWND window, WORD command)
@@ -240,10 +241,8 @@ static BOOL ReleaseAppState(HWND window)
     SetWindowLongPtrA(window, 0, 0);
     free(state->tzName);
     state->tzName = NULL;
-    if (state->sock != INVALID_SOCKET) {
-        closesocket(state->sock);
-        state->sock = INVALID_SOCKET;
-    }
+    FreeTimeRequest(state->request);
+    state->request = NULL;
     BOOL saved = SaveSettings(state);
     if (state->sysTray)
         RemoveTrayIcon(window, TRAY_ICON_ID);
@@ -272,7 +271,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         return OnCreate(window);
     case WM_TIMER:
         if (wParam == REQUEST_TIMER_ID)
-            OnRequestTimer(window);
+            OnRequestMessage(window, message, wParam, lParam);
         else
             OnFetchTick(window);
         return 0;
@@ -280,7 +279,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         OnOpenDialog(window, wParam);
         return 0;
     case UM_SOCKET:
-        OnSocket(window, wParam, lParam);
+        OnRequestMessage(window, message, wParam, lParam);
         return 1;
     case WM_COMMAND:
         if (HIWORD(wParam) == 0)

@@ -3,7 +3,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "base/globals.h"
 #include "base/precisetime.h"
 #include "base/textfmt.h"
 
@@ -92,14 +91,11 @@ int AppendLogLine(const AppState *state, const TimeSample *sample, const char *d
     return printed >= 0;
 }
 
-int WriteLogEntry(TimeSample *sample, AppState *state)
+int WriteLogEntry(const TimeSample *sample, const AppState *state)
 {
-    if (GetDateFormatA(LOCALE_SYSTEM_DEFAULT, DATE_SHORTDATE, &sample->systemTime, NULL,
-                       textBuffer, TEXT_BUFFER_SIZE - 1) == 0)
-        lstrcpynA(textBuffer, NO_DATE, TEXT_BUFFER_SIZE);
-    int written = AppendLogLine(state, sample, textBuffer);
-    if (!written)
-        FormatText(textBuffer, sizeof textBuffer, "Error writing to log file %s",
-                   TextOrEmpty(state->logPath));
-    return written;
+    char date[TEXT_BUFFER_SIZE];
+    if (GetDateFormatA(LOCALE_SYSTEM_DEFAULT, DATE_SHORTDATE, &sample->systemTime, NULL, date,
+                       sizeof date - 1) == 0)
+        lstrcpynA(date, NO_DATE, sizeof date);
+    return AppendLogLine(state, sample, date);
 }

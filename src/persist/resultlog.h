@@ -4,8 +4,9 @@
 #include "base/appstate.h"
 #include "base/timesample.h"
 
-/* Appends the sample's line; on failure textBuffer holds the error text. */
-int WriteLogEntry(TimeSample *sample, AppState *state);
+/* Appends the sample's line, dated with its UTC fields; 0 when it could
+   not be written. */
+int WriteLogEntry(const TimeSample *sample, const AppState *state);
 
 /* The line of a reading: its own times, label, host and timings, the
    state's zone, layout and file. */

@@ -6,7 +6,6 @@
 #include <string.h>
 
 #include "base/globals.h"
-#include "base/serverlist.h"
 #include "base/stringlist.h"
 #include "base/textfmt.h"
 #include "persist/regkeyguard.h"
@@ -19,16 +18,6 @@
 #define DEFAULT_ATTEMPTS 3
 #define DEFAULT_AUTO_START 1
 #define DEFAULT_MAX_ADJUST 120
-
-#define EMPTY_HOST_WARNING                                                                  \
-    "No NTP servers are currently available.  If you know an NTP server enter the host "   \
-    "name for the server in the hosts box.\r\n\r\nIf you don't know of any NTP servers ask " \
-    "your local Admin or ISP if they know of a local server that is providing an accurate " \
-    "NTP (Network Time Protocol) service (tcp/37).\r\n\r\nAlternatively, see "              \
-    SERVER_LIST_URL                                                                          \
-    " for a link to a list of NTP time servers.  The previously default sites ("            \
-    "tick.usno.navy.mil, tock.usno.navy.mil"                                                \
-    ") seem to be closed to external traffic.\r\n"
 
 /* TEXT_UNREADABLE: there, but too long to be a text of ours; TEXT_FAILED:
    the query itself failed (the key was deleted meanwhile, say). */
@@ -120,11 +109,6 @@ static BOOL WriteNumber(HKEY key, const char *name, DWORD value)
 {
     return RegSetValueExA(key, name, 0, REG_DWORD, (const BYTE *)&value, sizeof value)
            == ERROR_SUCCESS;
-}
-
-void ShowEmptyHostWarning(void)
-{
-    MessageBoxA(GetDesktopWindow(), EMPTY_HOST_WARNING, "NTP Service", MB_ICONWARNING);
 }
 
 /* What a settings key that holds no values gives. */

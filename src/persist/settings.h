@@ -7,7 +7,6 @@
    missing or empty, for which the caller shows the warning once the
    record is whole. */
 BOOL LoadSettings(AppState *state);
-void ShowEmptyHostWarning(void);
 /* Writes every setting and the host list: under HKEY_LOCAL_MACHINE, else
    (no right to write there) under HKEY_CURRENT_USER.  False when neither
    could be written. */

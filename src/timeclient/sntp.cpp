@@ -5,7 +5,6 @@
 
 #include "base/precisetime.h"
 #include "base/textfmt.h"
-#include "timeclient/timesample.h"
 
 #define NTP_VERSION 4
 #define MODE_CLIENT 3
@@ -27,6 +26,9 @@
 /* The longest a RATE kiss holds a server off: about chrony's longest poll. */
 #define HOLD_LIMIT_MS (36UL * 3600 * 1000)
 #define LARGEST_DATAGRAM 2048
+/* chrony's default maxdelay, 3 s: a round trip that long says nothing
+   about when the server read its clock. */
+#define DELAY_LIMIT (3LL * TICKS_PER_SECOND)
 
 static unsigned long long ReadTimestamp(const BYTE *field)
 {
@@ -77,7 +79,8 @@ static SntpVerdict JudgeKiss(const BYTE *packet, SntpReply *reply)
 }
 
 /* In turn: size, origin (only then is a kiss believed), mode, version,
-   transmit time, kiss, leap and stratum, root distance. */
+   transmit and receive times, kiss, leap and stratum, root distance.  A
+   reply that passed the origin check answers the packet, good or not. */
 SntpVerdict CheckSntpReply(const BYTE *packet, int length, unsigned long long cookie,
                            BOOL answered, SntpReply *reply)
 {
@@ -98,6 +101,9 @@ SntpVerdict CheckSntpReply(const BYTE *packet, int length, unsigned long long co
     reply->transmit = ReadTimestamp(packet + TRANSMIT_AT);
     if (reply->transmit == 0)
         return Judge(reply, SNTP_INVALID, "no transmit time");
+    /* Read in the era of the clock, a zero would be taken for 2036. */
+    if (reply->receive == 0 && stratum != STRATUM_KISS)
+        return Judge(reply, SNTP_INVALID, "no receive time");
     if (stratum == STRATUM_KISS)
         return JudgeKiss(packet, reply);
     if (leap == LEAP_UNSYNCHRONISED)
@@ -143,23 +149,31 @@ void SntpOffsetAndDelay(LONGLONG t1, LONGLONG t2, LONGLONG t3, LONGLONG t4, LONG
     *delay = (t4 - t1) - (t3 - t2);
 }
 
-/* The manners belong to one host: a new host starts afresh. */
-static ServerManners *MannersFor(AppState *state)
+SntpVerdict CheckSntpTimes(LONGLONG t1, LONGLONG t4, SntpReply *reply, SntpMeasure *measure)
 {
-    ServerManners *manners = &state->manners;
-    const char *host = TextOrEmpty(state->host);
-    if (strcmp(manners->host, host) != 0) {
-        memset(manners, 0, sizeof *manners);
-        lstrcpynA(manners->host, host, sizeof manners->host);
+    LONGLONG t2 = TicksFromNtp(reply->receive, t1);
+    LONGLONG t3 = TicksFromNtp(reply->transmit, t1);
+    /* A server sends after it received: before it by more than the whole
+       round trip, its times cannot both be true. */
+    if (t2 - t3 > t4 - t1)
+        return Judge(reply, SNTP_INVALID, "transmit before receive");
+    SntpOffsetAndDelay(t1, t2, t3, t4, &measure->offset, &measure->delay);
+    /* A server that says it took longer than the whole exchange. */
+    if (measure->delay < 0)
+        measure->delay = 0;
+    if (measure->delay > DELAY_LIMIT) {
+        char seconds[32];
+        FormatSeconds(measure->delay, seconds, sizeof seconds);
+        return Judge(reply, SNTP_UNCERTAIN, "delay %s s", seconds);
     }
-    return manners;
+    measure->localClock = t4;
+    reply->verdict = SNTP_GOOD;
+    return SNTP_GOOD;
 }
 
-BOOL SntpSendAllowed(AppState *state, DWORD *waitMs, char *report, size_t size)
+BOOL SntpSendAllowed(const ServerManners *manners, const char *host, DWORD *waitMs,
+                     char *report, size_t size)
 {
-    const ServerManners *manners = MannersFor(state);
-    char host[TEXT_BUFFER_SIZE];
-    CopyPrintable(host, sizeof host, manners->host);
     *waitMs = 0;
     if (manners->refusal[0] != '\0') {
         FormatText(report, size, "Refused by: %s (%s): no request sent", host, manners->refusal);
@@ -168,14 +182,15 @@ BOOL SntpSendAllowed(AppState *state, DWORD *waitMs, char *report, size_t size)
     if (!manners->sent)
         return TRUE;
     DWORD since = GetTickCount() - manners->lastSendTick;
-    if (manners->holdMs > SNTP_SPACING_MS && since < manners->holdMs) {
-        FormatText(report, size, "Asked to slow down by: %s (RATE): no request for %lu s more",
-                   host, (unsigned long)((manners->holdMs - since + 999) / 1000));
-        return FALSE;
-    }
-    if (since < SNTP_SPACING_MS)
-        *waitMs = SNTP_SPACING_MS - since;
-    return TRUE;
+    DWORD spacing = manners->holdMs > SNTP_SPACING_MS ? manners->holdMs : SNTP_SPACING_MS;
+    if (since >= spacing)
+        return TRUE;
+    *waitMs = spacing - since;
+    if (*waitMs <= SNTP_LONGEST_WAIT_MS)
+        return TRUE;
+    FormatText(report, size, "Asked to slow down by: %s (RATE): no request for %lu s more", host,
+               (unsigned long)((*waitMs + 999) / 1000));
+    return FALSE;
 }
 
 static unsigned long long RandomCookie(void)
@@ -188,82 +203,67 @@ static unsigned long long RandomCookie(void)
     return cookie != 0 ? cookie : 1;
 }
 
-BOOL SendSntpRequest(AppState *state)
+BOOL SendSntpRequest(SOCKET sntpSocket, SntpExchange *exchange, ServerManners *manners)
 {
     BYTE packet[SNTP_PACKET_SIZE];
-    SntpExchange *exchange = &state->sntp;
     exchange->cookie = RandomCookie();
-    exchange->waitingToSend = 0;
     exchange->answered = 0;
     BuildSntpRequest(packet, exchange->cookie);
     exchange->sentAt = PreciseSystemTime();
     exchange->sentCounter = MonotonicTicks();
-    if (send(state->sock, (const char *)packet, sizeof packet, 0) != (int)sizeof packet)
+    if (send(sntpSocket, (const char *)packet, sizeof packet, 0) != (int)sizeof packet)
         return FALSE;
-    ServerManners *manners = MannersFor(state);
     DWORD now = GetTickCount();
     manners->lastIntervalMs = manners->sent ? now - manners->lastSendTick : 0;
     manners->lastSendTick = now;
     manners->sent = 1;
-    state->connectTime = now - state->startTick;
     return TRUE;
 }
 
-/* RATE: at least twice the last interval (and the last hold) before the
-   next packet; DENY and RSTR: nothing more. */
-static void HeedKiss(AppState *state, SntpVerdict verdict, const char *code)
+/* RATE: at least twice the last interval, the last hold and the period at
+   which this program asks anyway; DENY and RSTR: nothing more. */
+static void HeedKiss(ServerManners *manners, SntpVerdict verdict, const char *code,
+                     DWORD periodMs)
 {
-    ServerManners *manners = MannersFor(state);
     if (verdict == SNTP_REFUSED) {
         lstrcpynA(manners->refusal, code, sizeof manners->refusal);
         return;
     }
     unsigned long long hold = 2ULL * SNTP_SPACING_MS;
-    if (2ULL * manners->lastIntervalMs > hold)
-        hold = 2ULL * manners->lastIntervalMs;
-    if (2ULL * manners->holdMs > hold)
-        hold = 2ULL * manners->holdMs;
+    const unsigned long long intervals[] = {manners->lastIntervalMs, manners->holdMs, periodMs};
+    for (unsigned long long interval : intervals)
+        if (2 * interval > hold)
+            hold = 2 * interval;
     manners->holdMs = hold > HOLD_LIMIT_MS ? HOLD_LIMIT_MS : (DWORD)hold;
 }
 
-SntpVerdict ReceiveSntpReply(AppState *state, TimeSample *sample, SntpReply *reply,
+SntpVerdict ReceiveSntpReply(SOCKET sntpSocket, SntpExchange *exchange, ServerManners *manners,
+                             DWORD periodMs, SntpReply *reply, SntpMeasure *measure,
                              int *socketError)
 {
     BYTE packet[LARGEST_DATAGRAM];
     *socketError = 0;
-    int length = recv(state->sock, (char *)packet, sizeof packet, 0);
+    int length = recv(sntpSocket, (char *)packet, sizeof packet, 0);
     LONGLONG arrivedCounter = MonotonicTicks();
     if (length == SOCKET_ERROR) {
         int code = WSAGetLastError();
+        /* No honest reply is that long: a reply all the same, and a bad one. */
+        if (code == WSAEMSGSIZE)
+            return Judge(reply, SNTP_INVALID, "longer than %d bytes", LARGEST_DATAGRAM);
         if (code != WSAEWOULDBLOCK)
             *socketError = code;
         return Judge(reply, SNTP_NOT_OURS, "nothing");
     }
-    SntpExchange *exchange = &state->sntp;
-    /* Nothing of ours is out yet. */
-    if (exchange->waitingToSend)
-        return Judge(reply, SNTP_NOT_OURS, "not ours");
     SntpVerdict verdict = CheckSntpReply(packet, length, exchange->cookie, exchange->answered, reply);
-    if (verdict == SNTP_REFUSED || verdict == SNTP_SLOW_DOWN)
-        HeedKiss(state, verdict, reply->reason);
-    if (verdict != SNTP_GOOD)
+    if (verdict == SNTP_NOT_OURS)
         return verdict;
     exchange->answered = 1;
+    if (verdict == SNTP_REFUSED || verdict == SNTP_SLOW_DOWN)
+        HeedKiss(manners, verdict, reply->reason, periodMs);
+    if (verdict != SNTP_GOOD)
+        return verdict;
     /* T4 from the counter, so that a step of the clock meanwhile does not
        count as network time. */
     LONGLONG t1 = exchange->sentAt;
-    LONGLONG t4 = t1 + (arrivedCounter - exchange->sentCounter);
-    LONGLONG t2 = TicksFromNtp(reply->receive, t1);
-    LONGLONG t3 = TicksFromNtp(reply->transmit, t1);
-    LONGLONG offset;
-    SntpOffsetAndDelay(t1, t2, t3, t4, &offset, &exchange->delay);
-    /* A server that says it took longer than the whole exchange. */
-    if (exchange->delay < 0)
-        exchange->delay = 0;
-    state->lag = (DWORD)TicksToMs(exchange->delay);
-    sample->precise = TRUE;
-    sample->localClock = t4;
-    sample->offset = offset;
-    KeepRequestDetails(sample, state);
-    return SNTP_GOOD;
+    return CheckSntpTimes(t1, t1 + (arrivedCounter - exchange->sentCounter), reply, measure);
 }

@@ -1,13 +1,7 @@
 #include "timeclient/sockerr.h"
 
-#include <stdlib.h>
-
 #include <windows.h>
 #include <winsock.h>
-
-#include "base/globals.h"
-
-#define SOCKET_MESSAGE_SIZE 1024
 
 static const struct {
     int code;
@@ -43,24 +37,4 @@ const char *SocketErrorText(int code)
         if (entry.code == code)
             return entry.text;
     return "unknown error";
-}
-
-int ReportSocketError(const char *text)
-{
-    int code = WSAGetLastError();
-    return ShowSocketMessage("\r\n%s\r\n%d: %s", text, code, SocketErrorText(code));
-}
-
-int ShowSocketMessage(const char *format, ...)
-{
-    char *message = (char *)malloc(SOCKET_MESSAGE_SIZE);
-    if (message == NULL)
-        return 0;
-    va_list args;
-    va_start(args, format);
-    int length = FormatTextV(message, SOCKET_MESSAGE_SIZE, format, args);
-    va_end(args);
-    MessageBoxA(mainWindow, message, "Winsock Error", MB_ICONWARNING);
-    free(message);
-    return length;
 }

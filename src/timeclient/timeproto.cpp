@@ -3,8 +3,7 @@
 #include <limits.h>
 #include <string.h>
 
-#include "base/globals.h"
-#include "timeclient/timesample.h"
+#include "timeclient/clock.h"
 
 /* 2^32 - 2208988800: adding it modulo 2^32 moves the 1900 base to 1970. */
 #define SECONDS_1900_TO_1970_COMPLEMENT 2085978496UL
@@ -33,30 +32,34 @@ static BOOL MoreToRead(SOCKET timeSocket)
     return recv(timeSocket, &extra, 1, MSG_PEEK) > 0;
 }
 
-int ReceiveTime(TimeSample *sample, SOCKET timeSocket)
+int ReceiveTime(TimeSample *sample, SOCKET timeSocket, TimeReplyBytes *gathered,
+                DWORD startTick)
 {
-    AppState *state = AppStateOf(mainWindow);
-    if (state->replyLength >= REPLY_BYTES)
-        state->replyLength = 0;
-    int received = recv(timeSocket, (char *)state->reply + state->replyLength,
-                        (int)(REPLY_BYTES - state->replyLength), 0);
+    if (gathered->length >= REPLY_BYTES)
+        gathered->length = 0;
+    int received = recv(timeSocket, (char *)gathered->bytes + gathered->length,
+                        (int)(REPLY_BYTES - gathered->length), 0);
     if (received <= 0)
         return received;
-    state->replyLength += (DWORD)received;
-    if (state->replyLength < REPLY_BYTES)
+    gathered->length += (DWORD)received;
+    if (gathered->length < REPLY_BYTES)
         return REPLY_INCOMPLETE;
     if (MoreToRead(timeSocket))
         return 0;
-    DWORD lag = GetTickCount() - state->startTick;
+    DWORD lag = GetTickCount() - startTick;
     u_long reply;
-    memcpy(&reply, state->reply, sizeof reply);
+    memcpy(&reply, gathered->bytes, sizeof reply);
     LONG serverTime;
     if (!CorrectForLag(ServerTimeFromReply(ntohl(reply)), lag, &serverTime))
         return 0;
-    state->lag = lag;
+    sample->lag = lag;
     sample->serverTime = serverTime;
     sample->localTime = CurrentTime();
-    KeepRequestDetails(sample, state);
     return REPLY_BYTES;
 }
 
+BOOL NothingToRead(int received)
+{
+    return received == REPLY_INCOMPLETE
+           || (received == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK);
+}

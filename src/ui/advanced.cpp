@@ -47,8 +47,8 @@ static void SetNumber(HWND dialog, int id, DWORD value)
 static void ShowSettings(HWND dialog, AppState *state)
 {
     SetNumber(dialog, IDC_ADV_MAXADJUST, state->maxAdjust);
-    if (state->adjOpt < ADJUST_ASK || state->adjOpt > ADJUST_ACCEPT)
-        state->adjOpt = ADJUST_ASK;
+    if (state->adjOpt < ADJOPT_ASK || state->adjOpt > ADJOPT_ACCEPT)
+        state->adjOpt = ADJOPT_ASK;
     CheckRadioButton(dialog, IDC_ADV_PROMPT, IDC_ADV_ACCEPT, IDC_ADV_PROMPT + state->adjOpt);
     CheckDlgButton(dialog, IDC_ADV_USELOG, state->logOpts != 0 ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(dialog, IDC_ADV_VERBOSE, state->logOpts == 2 ? BST_CHECKED : BST_UNCHECKED);
@@ -125,8 +125,8 @@ static int ChosenLogOpts(HWND dialog)
 static int ChosenAdjOpt(HWND dialog)
 {
     if (IsDlgButtonChecked(dialog, IDC_ADV_ACCEPT))
-        return ADJUST_ACCEPT;
-    return IsDlgButtonChecked(dialog, IDC_ADV_IGNORE) ? ADJUST_IGNORE : ADJUST_ASK;
+        return ADJOPT_ACCEPT;
+    return IsDlgButtonChecked(dialog, IDC_ADV_IGNORE) ? ADJOPT_IGNORE : ADJOPT_ASK;
 }
 
 static void TrimTrailingBlanks(char *text)

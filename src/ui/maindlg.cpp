@@ -11,12 +11,14 @@
 #include "base/stringlist.h"
 #include "base/textfmt.h"
 #include "resource.h"
-#include "timeclient/outcome.h"
+#include "timeclient/clock.h"
 #include "timeclient/request.h"
-#include "timeclient/timesample.h"
 #include "ui/about.h"
 #include "ui/advanced.h"
+#include "ui/applytime.h"
+#include "ui/busycursor.h"
 #include "ui/tray.h"
+#include "ui/winsockbox.h"
 
 #define AUTO_CLOSE_TIMER_ID 100
 #define AUTO_CLOSE_MS 5000
@@ -28,10 +30,6 @@
 int dialogOpen;
 int firstDialog = 1;
 char startupLinkPath[STARTUP_LINK_PATH_SIZE];
-
-/* The socket of the request this dialog started, so that the dialog ends
-   its own request when it goes and leaves the main window's alone. */
-static SOCKET dialogSocket = INVALID_SOCKET;
 
 /* The host box entry last put into its field.  Typing clears the list's
    own selection before the dialog hears of the edit, so this is the entry
@@ -50,20 +48,41 @@ static void ClearResultFields(HWND dialog)
     SetField(dialog, IDC_MAIN_LAG, "");
 }
 
-static void StartDialogRequest(HWND dialog, AppState *state)
+static void ShowRequestRunning(HWND dialog)
 {
-    StartRequest(dialog, state);
-    /* A failure box may have run a loop that ended the program. */
-    state = AppStateOf(mainWindow);
-    dialogSocket = state != NULL ? state->sock : INVALID_SOCKET;
+    SetDlgItemTextA(dialog, IDC_MAIN_GETTIME, "Stop!");
+    EnableWindow(GetDlgItem(dialog, IDC_MAIN_CLOSE), FALSE);
 }
 
-/* The request is over: its socket closed, the controls at rest. */
-static void EndDialogRequest(HWND dialog, AppState *state)
+void ResetRequestControls(HWND dialog, AppState *state)
 {
-    closesocket(state->sock);
+    SetDlgItemTextA(dialog, IDC_MAIN_GETTIME, "&Get time");
+    EnableWindow(GetDlgItem(dialog, IDC_MAIN_CLOSE), TRUE);
+    ReleaseBusyCursor(state);
+}
+
+/* A Windows Sockets step that failed has its own box; the rest say what
+   became of the exchange. */
+static void ShowFailure(HWND dialog, const RequestOutcome *outcome)
+{
+    if (outcome->failure == FAILURE_SOCKET) {
+        ReportSocketFailure(outcome->report, outcome->socketError);
+        return;
+    }
+    FormatText(textBuffer, sizeof textBuffer, "%s" TRY_ANOTHER_HOST_LINES, outcome->report);
+    MessageBoxA(dialog, textBuffer, "Connection Error", MB_ICONWARNING);
+}
+
+static void StartDialogRequest(HWND dialog, AppState *state)
+{
+    RequestOutcome outcome;
+    ShowRequestRunning(dialog);
+    if (StartRequest(dialog, state, &outcome)) {
+        ShowBusyCursor(state);
+        return;
+    }
     ResetRequestControls(dialog, state);
-    dialogSocket = INVALID_SOCKET;
+    ShowFailure(dialog, &outcome);
 }
 
 static void StartAutoCloseTimer(HWND dialog, AppState *state)
@@ -112,14 +131,6 @@ static BOOL FetchesOnOpening(const AppState *state, LPARAM startFetch)
            && state->host != NULL && state->host[0] != '\0' && state->tzName != NULL;
 }
 
-static void ReleaseLeftoverCursor(AppState *state)
-{
-    if (state->busyCursor != NULL) {
-        DestroyCursor(state->busyCursor);
-        state->busyCursor = NULL;
-    }
-}
-
 static void ShowStartupBox(HWND dialog)
 {
     bool present = GetStartupLinkPath(startupLinkPath) && FileExists(startupLinkPath);
@@ -139,14 +150,15 @@ static BOOL OnInitDialog(HWND dialog, LPARAM startFetch)
     PlaceDialog(dialog);
     SetFocus(GetDlgItem(dialog, IDC_MAIN_GETTIME));
     if (FetchesOnOpening(state, startFetch)) {
-        state->calibrationsLeft = state->attempts;
+        state->request->calibrationsLeft = state->attempts;
         SetField(dialog, IDC_MAIN_STATUS, "Calibrating Net Lag ...");
         StartDialogRequest(dialog, state);
         state = AppStateOf(mainWindow);
         if (state == NULL || !IsWindow(dialog))
             return FALSE;
     } else {
-        ReleaseLeftoverCursor(state);
+        if (state->busyCursor != NULL)
+            ReleaseBusyCursor(state);
         SetField(dialog, IDC_MAIN_STATUS, "");
     }
     firstDialog = 0;
@@ -165,14 +177,14 @@ static void ShowClockTitle(HWND dialog)
     SetWindowTextA(dialog, textBuffer);
 }
 
-static void OnRequestTimer(HWND dialog);
+static BOOL OnRequestMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 static void OnTimer(HWND dialog, WPARAM timerId)
 {
     if (timerId == AUTO_CLOSE_TIMER_ID)
         EndDialog(dialog, 1);
     else if (timerId == REQUEST_TIMER_ID)
-        OnRequestTimer(dialog);
+        OnRequestMessage(dialog, WM_TIMER, timerId, 0);
     else
         ShowClockTitle(dialog);
 }
@@ -183,7 +195,7 @@ static void OnTimer(HWND dialog, WPARAM timerId)
 static BOOL OnSetCursor(HWND dialog)
 {
     const AppState *state = AppStateOf(mainWindow);
-    if (state == NULL || !state->busy || state->busyCursor == NULL)
+    if (state == NULL || !RequestRunning(state->request) || state->busyCursor == NULL)
         return FALSE;
     SetCursor(state->busyCursor);
     SetWindowLongPtrA(dialog, DWLP_MSGRESULT, TRUE);
@@ -213,24 +225,27 @@ static void StartFromHostBox(HWND dialog, AppState *state)
     StartDialogRequest(dialog, state);
 }
 
-static void StopRequest(HWND dialog, AppState *state)
+static void StopDialogRequest(HWND dialog, AppState *state)
 {
-    EndDialogRequest(dialog, state);
+    RequestOutcome outcome;
+    StopRequest(state->request, &outcome);
+    ResetRequestControls(dialog, state);
     SetField(dialog, IDC_MAIN_STATUS, "Stopped");
     ClearResultFields(dialog);
 }
 
+/* The button is the dialog's own: it stops only the dialog's request. */
 static void OnGetTimeClicked(HWND dialog, AppState *state)
 {
-    if (state->sock == INVALID_SOCKET)
+    if (RequestOwnedBy(state->request, dialog))
+        StopDialogRequest(dialog, state);
+    else
         StartFromHostBox(dialog, state);
-    else if (state->busy)
-        StopRequest(dialog, state);
 }
 
 static void OnCloseClicked(HWND dialog, const AppState *state)
 {
-    if (state->sock == INVALID_SOCKET)
+    if (!RequestOwnedBy(state->request, dialog))
         EndDialog(dialog, 0);
 }
 
@@ -356,18 +371,6 @@ static void OnCommand(HWND dialog, WPARAM wParam)
         OnButton(dialog, id);
 }
 
-static void ShowFailure(HWND dialog, const AppState *state, const RequestOutcome *outcome)
-{
-    SOCKET failed = state->sock;
-    FormatText(textBuffer, sizeof textBuffer, "%s" TRY_ANOTHER_HOST_LINES, outcome->report);
-    MessageBoxA(dialog, textBuffer, "Connection Error", MB_ICONWARNING);
-    /* The box's loop may have ended the program or started a newer
-       request, which then owns the state. */
-    AppState *after = AppStateOf(mainWindow);
-    if (after != NULL && after->sock == failed)
-        EndDialogRequest(dialog, after);
-}
-
 static void ShowLongDate(HWND dialog, TimeSample *sample, BOOL hasFields)
 {
     int length = 0;
@@ -403,86 +406,63 @@ static void ShowReading(HWND dialog, TimeSample *sample)
     SetField(dialog, IDC_MAIN_LAG, textBuffer);
 }
 
-static void TakeCalibrationReading(HWND dialog, AppState *state)
+static void ShowCalibration(HWND dialog, const TimeSample *sample)
 {
-    if (state->busy) {
-        FormatText(textBuffer, sizeof textBuffer, "Calibrating Lag (%lu ms)",
-                   (unsigned long)state->lag);
-        SetField(dialog, IDC_MAIN_STATUS, textBuffer);
-    }
-    ContinueCalibration(dialog, state, state->sock);
-    state = AppStateOf(mainWindow);
-    dialogSocket = state != NULL ? state->sock : INVALID_SOCKET;
+    FormatText(textBuffer, sizeof textBuffer, "Calibrating Lag (%lu ms)",
+               (unsigned long)sample->lag);
+    SetField(dialog, IDC_MAIN_STATUS, textBuffer);
 }
 
-/* A reading that counts (shown, and applied unless report-only), or none:
-   either ends the request, and Auto Close counts from here. */
-static void EndWithReading(HWND dialog, AppState *state, TimeSample *sample)
+/* A reading that counts, shown and applied unless report-only; Auto Close
+   counts from here, as after a read that gave none. */
+static void EndWithReading(HWND dialog, TimeSample *sample)
 {
-    SOCKET readSocket = state->sock;
+    AppState *state = AppStateOf(mainWindow);
     if (sample != NULL) {
         ApplyTime(dialog, sample, state);
-        /* Its boxes' loops may have ended the program or the dialog, or
-           started a newer request that closed this one. */
+        /* Its boxes' loops may have ended the program or the dialog. */
         state = AppStateOf(mainWindow);
         if (state == NULL || !IsWindow(dialog))
             return;
         ShowReading(dialog, sample);
     }
-    if (state->sock != readSocket)
-        return;
-    EndDialogRequest(dialog, state);
     if (state->autoClose)
         StartAutoCloseTimer(dialog, state);
 }
 
-static void OnRequestOutcome(HWND dialog, AppState *state, TimeSample *sample,
-                             const RequestOutcome *outcome)
-{
-    switch (outcome->kind) {
-    case OUTCOME_CALIBRATION:
-        TakeCalibrationReading(dialog, state);
-        break;
-    case OUTCOME_READING:
-        EndWithReading(dialog, state, sample);
-        break;
-    case OUTCOME_NO_READING:
-        EndWithReading(dialog, state, NULL);
-        break;
-    case OUTCOME_FAILED:
-        ShowFailure(dialog, state, outcome);
-        break;
-    default:
-        break;
-    }
-}
-
-/* False for a message that is not about the request's socket: this number
-   is also DM_REPOSITION, and a socket that is no longer the request's was
-   closed already. */
-static BOOL OnSocket(HWND dialog, WPARAM wParam, LPARAM lParam)
+/* The request has ended for every outcome but a calibration: the
+   controls are at rest before anything is shown. */
+static void OnRequestOutcome(HWND dialog, RequestOutcome *outcome)
 {
     AppState *state = AppStateOf(mainWindow);
-    if (state == NULL)
-        return FALSE;
-    TimeSample sample;
-    RequestOutcome outcome;
-    if (OutcomeOfSocketEvent(state, wParam, lParam, &sample, &outcome) == OUTCOME_NOT_OURS)
-        return FALSE;
-    OnRequestOutcome(dialog, state, &sample, &outcome);
-    return TRUE;
-}
-
-static void OnRequestTimer(HWND dialog)
-{
-    AppState *state = AppStateOf(mainWindow);
-    if (state == NULL)
+    if (state == NULL || outcome->kind < OUTCOME_CALIBRATION)
         return;
-    TimeSample sample;
-    memset(&sample, 0, sizeof sample);
+    if (outcome->kind == OUTCOME_CALIBRATION) {
+        ShowCalibration(dialog, &outcome->sample);
+        return;
+    }
+    ResetRequestControls(dialog, state);
+    if (outcome->kind == OUTCOME_READING)
+        EndWithReading(dialog, &outcome->sample);
+    else if (outcome->kind == OUTCOME_NO_READING)
+        EndWithReading(dialog, NULL);
+    else if (outcome->kind == OUTCOME_FAILED)
+        ShowFailure(dialog, outcome);
+}
+
+/* UM_SOCKET and the request's own timer.  False for a message that is not
+   about the request: UM_SOCKET is also DM_REPOSITION, and a socket that
+   is no longer the request's was closed already. */
+static BOOL OnRequestMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    AppState *state = AppStateOf(mainWindow);
     RequestOutcome outcome;
-    OutcomeOfRequestTimer(dialog, state, &outcome);
-    OnRequestOutcome(dialog, state, &sample, &outcome);
+    if (state == NULL
+        || OnRequestMessage(state->request, dialog, message, wParam, lParam, &outcome)
+               == OUTCOME_NOT_OURS)
+        return FALSE;
+    OnRequestOutcome(dialog, &outcome);
+    return TRUE;
 }
 
 static void StoreHostList(HWND dialog, AppState *state)
@@ -514,9 +494,10 @@ static void OnDestroy(HWND dialog)
     state->autoCloseTimer = 0;
     /* A request of this dialog would have no window for its notifications
        and would hold the state "running" for the next dialog. */
-    if (state->sock != INVALID_SOCKET && state->sock == dialogSocket)
-        EndDialogRequest(dialog, state);
-    dialogSocket = INVALID_SOCKET;
+    if (RequestOwnedBy(state->request, dialog)) {
+        EndRequest(state->request);
+        ReleaseBusyCursor(state);
+    }
     StoreHostList(dialog, state);
 }
 
@@ -534,7 +515,7 @@ INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         OnCommand(dialog, wParam);
         return TRUE;
     case UM_SOCKET:
-        return OnSocket(dialog, wParam, lParam);
+        return OnRequestMessage(dialog, message, wParam, lParam);
     case WM_DESTROY:
         OnDestroy(dialog);
         return TRUE;

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include "base/appstate.h"
 #include "persist/startuplink.h"
 
 /* 1 while the main dialog runs its modal loop: never two of them. */
@@ -11,6 +12,9 @@ extern int dialogOpen;
 extern int firstDialog;
 /* The Startup shortcut's path, computed again by every main dialog. */
 extern char startupLinkPath[STARTUP_LINK_PATH_SIZE];
+
+/* Back at rest: "&Get time" and "&Close" as they were, the cursor released. */
+void ResetRequestControls(HWND dialog, AppState *state);
 
 /* Creation parameter: nonzero asks for a fetch at once. */
 INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -12,7 +12,7 @@
 #include "logfile.h"
 #include "pump.h"
 #include "timeclient/timeproto.h"
-#include "timeclient/timesample.h"
+#include "timeclient/clock.h"
 #include "timeserver.h"
 #include "windowhelpers.h"
 

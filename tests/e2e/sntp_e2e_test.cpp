@@ -136,3 +136,51 @@ TEST_F(Sntp, TheDialogShowsMillisecondsAndTheDelay)
     ClickPosted(dialog, IDC_MAIN_EXIT);
     EXPECT_TRUE(horavex.WaitForExit(kWait));
 }
+
+/* The reading's request has ended before its box shows: held open past
+   the exchange's time limit, the clock error box is the only one, and the
+   dialog shows the reading once it is answered. */
+TEST_F(Sntp, AClockErrorHeldOpenIsTheOnlyBox)
+{
+    TestSntpServer server(SntpAnswer().Offset(5000).Duplicate());
+    SeedText("host", server.Address());
+    SeedNumber("protocol", 1);
+    SeedNumber("attempts", 0);
+    BoxAnswerer clockErrors("horavex Error", IDOK, kAnyHoravex, 8000);
+    BoxAnswerer others("Connection Error", IDOK, kAnyHoravex);
+    HoravexProcess horavex;
+    HWND dialog = WaitForDialogWith(horavex.Id(), IDC_MAIN_STARTUP, kWait);
+    ASSERT_NE(dialog, (HWND)NULL);
+    ASSERT_TRUE(WaitForWindow("#32770", "horavex Error", horavex.Id(), kWait));
+    EXPECT_EQ(ControlText(dialog, IDC_MAIN_GETTIME), "&Get time") << "nothing runs under the box";
+    ASSERT_TRUE(clockErrors.WaitForCount(1, 9000));
+    ASSERT_TRUE(WaitUntil([&] { return !ControlText(dialog, IDC_MAIN_DIFF).empty(); }, 2000));
+    EXPECT_NEAR(atof(ControlText(dialog, IDC_MAIN_DIFF).c_str()), 5.0, 0.05);
+    EXPECT_EQ(clockErrors.Text(), "Error setting system time");
+    EXPECT_EQ(others.Count(), 0) << others.Text();
+    ClickPosted(dialog, IDC_MAIN_EXIT);
+    EXPECT_TRUE(horavex.WaitForExit(kWait));
+}
+
+/* A failure's box shows after its request ended: held open past the time
+   limit, no second box comes, and the duplicate of the kiss is not read. */
+TEST_F(Sntp, AFailureHeldOpenIsTheOnlyBox)
+{
+    TestSntpServer server(SntpAnswer().Kiss("RATE").Duplicate());
+    SeedText("host", server.Address());
+    SeedNumber("protocol", 1);
+    SeedNumber("attempts", 0);
+    BoxAnswerer failures("Connection Error", IDOK, kAnyHoravex, 8000);
+    HoravexProcess horavex;
+    HWND dialog = WaitForDialogWith(horavex.Id(), IDC_MAIN_STARTUP, kWait);
+    ASSERT_NE(dialog, (HWND)NULL);
+    ASSERT_TRUE(WaitForWindow("#32770", "Connection Error", horavex.Id(), kWait));
+    EXPECT_EQ(ControlText(dialog, IDC_MAIN_GETTIME), "&Get time");
+    ASSERT_TRUE(failures.WaitForCount(1, 9000));
+    EXPECT_FALSE(failures.WaitForCount(2, 300));
+    EXPECT_EQ(failures.Text().substr(0, failures.Text().find('\r')),
+              "Asked to slow down by: " + server.Address() + " (RATE): no request for 4 s");
+    EXPECT_EQ(ControlText(dialog, IDC_MAIN_TIME), "");
+    ClickPosted(dialog, IDC_MAIN_EXIT);
+    EXPECT_TRUE(horavex.WaitForExit(kWait));
+}

@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include "timeclient/timeproto.h"
-#include "timeclient/timesample.h"
+#include "timeclient/clock.h"
 
 std::string ShownTimeOfDay(uint32_t raw)
 {

@@ -4,6 +4,7 @@
 #include "app/mainwnd.h"
 #include "base/stringlist.h"
 #include "pump.h"
+#include "timeclient/request.h"
 #include "ui/flyout.h"
 #include "ui/maindlg.h"
 #include "windowhelpers.h"
@@ -72,6 +73,6 @@ bool MainWindowTest::WaitForRest(DWORD timeoutMs)
 {
     return PumpUntil([&] {
         const AppState *state = State();
-        return state != NULL && state->sock == INVALID_SOCKET && !state->busy;
+        return state != NULL && !RequestRunning(state->request);
     }, timeoutMs);
 }

@@ -22,6 +22,7 @@ protected:
     /* Sets up a quiet, resident fetch from host, as the stored settings would. */
     void MakeQuiet(const std::string &host);
     AppState *State() const { return AppStateOf(window_); }
+    TimeRequest *Request() const { return State()->request; }
     std::string Title() const;
     /* Pumps until the title is no longer the initial one. */
     bool WaitForTitleChange(DWORD timeoutMs);

@@ -33,28 +33,24 @@ LRESULT CALLBACK RequestOwner::OwnerProc(HWND window, UINT message, WPARAM wPara
 {
     RequestOwner *owner = (RequestOwner *)GetWindowLongPtrA(window, 0);
     AppState *state = AppStateOf(mainWindow);
-    RequestOutcome outcome;
-    TimeSample sample;
-    memset(&sample, 0, sizeof sample);
     if (owner == NULL || state == NULL)
         return DefWindowProcA(window, message, wParam, lParam);
-    if (message == UM_SOCKET)
-        OutcomeOfSocketEvent(state, wParam, lParam, &sample, &outcome);
-    else if (message == WM_TIMER && wParam == REQUEST_TIMER_ID)
-        OutcomeOfRequestTimer(window, state, &outcome);
-    else
+    RequestOutcome outcome;
+    if (OnRequestMessage(state->request, window, message, wParam, lParam, &outcome)
+        == OUTCOME_NOT_OURS)
         return DefWindowProcA(window, message, wParam, lParam);
-    if (outcome.kind == OUTCOME_READING) {
-        owner->readAt = PreciseSystemTime();
-        owner->reading = sample;
-    }
-    if (outcome.kind == OUTCOME_CALIBRATION)
-        ContinueCalibration(window, state, state->sock);
-    if (outcome.kind >= OUTCOME_READING)
-        EndRequest(state);
-    if (outcome.kind != OUTCOME_WAITING && outcome.kind != OUTCOME_NOT_OURS)
-        owner->outcomes.push_back(outcome);
+    owner->Keep(outcome);
     return 0;
+}
+
+void RequestOwner::Keep(const RequestOutcome &outcome)
+{
+    if (outcome.kind == OUTCOME_READING) {
+        readAt = PreciseSystemTime();
+        reading = outcome.sample;
+    }
+    if (outcome.kind > OUTCOME_WAITING)
+        outcomes.push_back(outcome);
 }
 
 RequestOutcome RequestOwner::Fetch(const std::string &host, DWORD timeoutMs)
@@ -62,10 +58,13 @@ RequestOutcome RequestOwner::Fetch(const std::string &host, DWORD timeoutMs)
     AppState *state = AppStateOf(mainWindow);
     state->host = ReplaceString(state->host, host.c_str());
     size_t before = outcomes.size();
-    if (StartRequest(window, state) == 1)
+    RequestOutcome started;
+    if (StartRequest(window, state, &started) == 1)
         PumpUntil([&] {
             return outcomes.size() > before && outcomes.back().kind != OUTCOME_CALIBRATION;
         }, timeoutMs);
+    else
+        Keep(started);
     RequestOutcome none = {};
     return outcomes.size() > before ? outcomes.back() : none;
 }

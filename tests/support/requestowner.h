@@ -7,11 +7,10 @@
 #include <vector>
 
 #include "base/appstate.h"
-#include "timeclient/outcome.h"
+#include "timeclient/request.h"
 
 /* A window that owns requests as the program's windows do: it hands each
-   notification to the request module, calibrates, ends the request when
-   it is over, and keeps what each notification meant. */
+   notification to the request engine and keeps what each one meant. */
 class RequestOwner {
 public:
     RequestOwner();
@@ -30,6 +29,7 @@ public:
     LONGLONG readAt = 0;
 
 private:
+    void Keep(const RequestOutcome &outcome);
     static LRESULT CALLBACK OwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 };
 

@@ -17,10 +17,10 @@ std::string AnswerArgument(const SntpAnswer &answer)
     text << "offset=" << answer.offsetMs << ",delay=" << answer.delayMs << ",at=" << answer.fixedTime
          << ",length=" << answer.length << ",leap=" << answer.leap << ",version=" << answer.version
          << ",mode=" << answer.mode << ",stratum=" << answer.stratum
-         << ",rootdisp=" << answer.rootDispersionMs;
+         << ",rootdisp=" << answer.rootDispersionMs << ",txearly=" << answer.transmitEarlyMs;
     if (answer.kiss != nullptr)
         text << ",kiss=" << answer.kiss;
-    text << (answer.zeroTransmit ? ",zerotx=1" : "") << (answer.wrongOriginate ? ",wrongorig=1" : "")
+    text << (answer.zeroTransmit ? ",zerotx=1" : "") << (answer.zeroReceive ? ",zerorx=1" : "") << (answer.wrongOriginate ? ",wrongorig=1" : "")
          << (answer.duplicate ? ",dup=1" : "") << (answer.silent ? ",silent=1" : "");
     return text.str();
 }

@@ -24,6 +24,9 @@ struct SntpAnswer {
     SntpAnswer &Kiss(const char *code) { kiss = code; return *this; }
     SntpAnswer &RootDispersion(DWORD ms) { rootDispersionMs = ms; return *this; }
     SntpAnswer &ZeroTransmit() { zeroTransmit = true; return *this; }
+    SntpAnswer &ZeroReceive() { zeroReceive = true; return *this; }
+    /* Its transmit time that long before its receive time. */
+    SntpAnswer &TransmitEarly(DWORD ms) { transmitEarlyMs = ms; return *this; }
     SntpAnswer &WrongOriginate() { wrongOriginate = true; return *this; }
     /* A second reply after the first, a second later in its times. */
     SntpAnswer &Duplicate() { duplicate = true; return *this; }
@@ -40,6 +43,8 @@ struct SntpAnswer {
     const char *kiss = nullptr;
     DWORD rootDispersionMs = 0;
     bool zeroTransmit = false;
+    bool zeroReceive = false;
+    DWORD transmitEarlyMs = 0;
     bool wrongOriginate = false;
     bool duplicate = false;
     bool silent = false;

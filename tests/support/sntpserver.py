@@ -10,8 +10,9 @@ Binds UDP port 123 of the first free 127.0.a.b, writes it to DIR/address,
 appends "<ms> <packet in hex>" to DIR/received for each request, and
 answers the requests in turn with the ANSWERs (the last one repeats):
 comma-separated key=value of offset (ms), delay (ms), at (seconds since
-1970), length, leap, version, mode, stratum, kiss, rootdisp (ms), and the
-flags zerotx, wrongorig, dup, silent.  A datagram "STOP" ends it.
+1970), length, leap, version, mode, stratum, kiss, rootdisp (ms), txearly
+(ms, the transmit time before the receive time), and the flags zerotx,
+zerorx, wrongorig, dup, silent.  A datagram "STOP" ends it.
 """
 import os
 import socket
@@ -30,7 +31,7 @@ def ntp_time(seconds):
 
 def parse(text):
     answer = {"offset": 0, "delay": 0, "at": 0, "length": 48, "leap": 0, "version": 4,
-              "mode": 4, "stratum": 2, "kiss": "", "rootdisp": 0}
+              "mode": 4, "stratum": 2, "kiss": "", "rootdisp": 0, "txearly": 0}
     for item in filter(None, text.split(",")):
         key, _, value = item.partition("=")
         answer[key] = value if key == "kiss" else int(value or 1)
@@ -41,14 +42,15 @@ def reply(request, answer, now):
     originate = struct.unpack("!Q", request[40:48])[0]
     if answer.get("wrongorig"):
         originate += 1
-    transmit = 0 if answer.get("zerotx") else ntp_time(now)
+    transmit = 0 if answer.get("zerotx") else ntp_time(now - answer["txearly"] / 1000)
+    receive = 0 if answer.get("zerorx") else ntp_time(now)
     kiss = answer["kiss"]
     packet = struct.pack("!BBbbII4sQQQQ",
                          answer["leap"] << 6 | answer["version"] << 3 | answer["mode"],
                          0 if kiss else answer["stratum"], 4, -20, 0,
                          answer["rootdisp"] * 65536 // 1000,
                          (kiss or "LOCL").encode()[:4], ntp_time(now - 1), originate,
-                         ntp_time(now), transmit)
+                         receive, transmit)
     return packet[:answer["length"]].ljust(answer["length"], b"\0")
 
 

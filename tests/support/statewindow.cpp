@@ -5,13 +5,14 @@
 #include "base/globals.h"
 #include "base/stringlist.h"
 #include "pump.h"
+#include "timeclient/request.h"
 
 #define STATE_WINDOW_CLASS "horavex-test-owner"
 
 StateWindow::StateWindow()
 {
     memset(&state, 0, sizeof state);
-    state.sock = INVALID_SOCKET;
+    state.request = NewTimeRequest();
     state.port = 37;
     state.attempts = 3;
     state.autoStart = 1;
@@ -35,8 +36,7 @@ StateWindow::StateWindow()
 
 StateWindow::~StateWindow()
 {
-    if (state.sock != INVALID_SOCKET)
-        closesocket(state.sock);
+    FreeTimeRequest(state.request);
     DestroyWindow(window);
     PumpPending();
     mainWindow = NULL;

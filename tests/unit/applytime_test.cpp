@@ -4,7 +4,8 @@
 
 #include "base/globals.h"
 #include "statewindow.h"
-#include "timeclient/timesample.h"
+#include "timeclient/clock.h"
+#include "ui/applytime.h"
 #include "windowhelpers.h"
 
 namespace {

@@ -6,6 +6,7 @@
 #include "expected.h"
 #include "mainwindow.h"
 #include "pump.h"
+#include "timeclient/request.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand);
 
@@ -75,9 +76,10 @@ TEST_F(MainWindowLife, HoldsItsStateFromCreation)
     AppState *state = State();
     ASSERT_NE(state, nullptr);
     EXPECT_EQ(mainWindow, window_);
-    EXPECT_EQ(state->sock, INVALID_SOCKET);
+    ASSERT_NE(state->request, nullptr);
+    EXPECT_EQ(state->request->sock, INVALID_SOCKET);
     EXPECT_EQ(state->port, 37u);
-    EXPECT_EQ(state->busy, 0);
+    EXPECT_FALSE(RequestRunning(state->request));
     EXPECT_FALSE(IsWindowVisible(window_));
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
@@ -12,7 +13,8 @@
 #include "persist/resultlog.h"
 #include "statewindow.h"
 #include "timeclient/adjustlimit.h"
-#include "timeclient/timesample.h"
+#include "timeclient/clock.h"
+#include "ui/applytime.h"
 #include "windowhelpers.h"
 
 namespace {
@@ -31,15 +33,6 @@ LONG LocalTimeAt(int hour, int minute, int second)
     return (LONG)mktime(&fields);
 }
 
-/* A reading at 1970-01-01 00:00 UTC that the policy left as it was. */
-TimeSample ResetSample()
-{
-    TimeSample sample;
-    memset(&sample, 0, sizeof sample);
-    sample.label = LABEL_RESET;
-    return sample;
-}
-
 class LogTest : public ::testing::Test {
 protected:
     StateWindow owner;
@@ -49,8 +42,6 @@ protected:
     {
         owner.state.host = ReplaceString(owner.state.host, "time.example.org");
         owner.state.logPath = ReplaceString(owner.state.logPath, log.Path().c_str());
-        owner.state.lag = 250;
-        owner.state.connectTime = 120;
     }
 
     /* A reading taken now, with the request's host and timings. */
@@ -61,7 +52,9 @@ protected:
         sample.serverTime = server;
         sample.localTime = local;
         sample.label = label;
-        KeepRequestDetails(&sample, &owner.state);
+        sample.lag = 250;
+        sample.connectTime = 120;
+        lstrcpynA(sample.host, TextOrEmpty(owner.state.host), sizeof sample.host);
         return sample;
     }
 
@@ -160,17 +153,7 @@ TEST_F(LogTest, WriteLogEntryDatesTheLineWithTheUtcDate)
     char date[64];
     SYSTEMTIME day = {2001, 1, 0, 1, 0, 0, 0, 0};
     GetDateFormatA(LOCALE_SYSTEM_DEFAULT, DATE_SHORTDATE, &day, NULL, date, sizeof date);
-    EXPECT_STREQ(textBuffer, date) << "the date is left in the shared buffer";
     EXPECT_EQ(OnlyLine()[1], date);
-}
-
-TEST_F(LogTest, AMissingFolderIsReportedWithThePath)
-{
-    owner.state.logOpts = 1;
-    owner.state.logPath = ReplaceString(owner.state.logPath, "C:\\no\\such\\folder\\horavex.log");
-    TimeSample sample = ResetSample();
-    EXPECT_EQ(WriteLogEntry(&sample, &owner.state), 0);
-    EXPECT_STREQ(textBuffer, "Error writing to log file C:\\no\\such\\folder\\horavex.log");
 }
 
 TEST_F(LogTest, AFolderIsNoLogFile)
@@ -180,35 +163,6 @@ TEST_F(LogTest, AFolderIsNoLogFile)
     GetTempPathA(sizeof folder, folder);
     owner.state.logPath = ReplaceString(owner.state.logPath, folder);
     EXPECT_EQ(Append(1000, 1000, LABEL_RESET, "d"), 0);
-}
-
-TEST_F(LogTest, AnEmptyPathWritesNothing)
-{
-    owner.state.logOpts = 1;
-    owner.state.logPath = ReplaceString(owner.state.logPath, "");
-    TimeSample sample = ResetSample();
-    EXPECT_EQ(WriteLogEntry(&sample, &owner.state), 0);
-    EXPECT_STREQ(textBuffer, "Error writing to log file ");
-}
-
-TEST_F(LogTest, NoPathAtAllNamesAnEmptyOne)
-{
-    owner.state.logOpts = 1;
-    free(owner.state.logPath);
-    owner.state.logPath = NULL;
-    TimeSample sample = ResetSample();
-    EXPECT_EQ(WriteLogEntry(&sample, &owner.state), 0);
-    EXPECT_STREQ(textBuffer, "Error writing to log file ");
-}
-
-TEST_F(LogTest, ALongPathIsCutInTheReport)
-{
-    owner.state.logOpts = 1;
-    std::string path = "C:\\" + std::string(600, 'p');
-    owner.state.logPath = ReplaceString(owner.state.logPath, path.c_str());
-    TimeSample sample = ResetSample();
-    EXPECT_EQ(WriteLogEntry(&sample, &owner.state), 0);
-    EXPECT_EQ(strlen(textBuffer), 511u);
 }
 
 class LoggedReadings : public LogTest {
@@ -222,6 +176,34 @@ protected:
         return Reading(local + 3 * 3600, local, NULL);
     }
 };
+
+/* The box names the path, cut to fit; no path at all names an empty one. */
+TEST_F(LoggedReadings, ALineThatCannotBeWrittenIsReportedWithItsPath)
+{
+    const std::string missing = "C:\\no\\such\\folder\\horavex.log";
+    const std::string longPath = "C:\\" + std::string(600, 'p');
+    struct Row {
+        const char *path;
+        std::string shown;
+    } rows[] = {
+        {missing.c_str(), "Error writing to log file " + missing},
+        {"", "Error writing to log file "},
+        {NULL, "Error writing to log file "},
+        {longPath.c_str(), ("Error writing to log file " + longPath).substr(0, 511)},
+    };
+    owner.state.logOpts = 1;
+    owner.state.maxAdjust = 0;
+    for (const Row &row : rows) {
+        free(owner.state.logPath);
+        owner.state.logPath = row.path != NULL ? strdup(row.path) : NULL;
+        TimeSample sample = FarReading();
+        sample.serverTime = sample.localTime;
+        EXPECT_EQ(WriteLogEntry(&sample, &owner.state), 0) << row.shown;
+        ApplyTime(owner.window, &sample, &owner.state);
+        EXPECT_EQ(logErrors.Text(), row.shown);
+    }
+    EXPECT_EQ(logErrors.Count(), 4);
+}
 
 TEST_F(LoggedReadings, AReadingThatCannotBeWrittenIsReportedEveryTime)
 {

@@ -11,6 +11,8 @@
 #include "pump.h"
 #include "statewindow.h"
 #include "timeclient/adjustlimit.h"
+#include "timeclient/clock.h"
+#include "ui/applytime.h"
 #include "windowhelpers.h"
 
 namespace {
@@ -59,7 +61,7 @@ protected:
 TEST_F(Policy, WithoutALimitEveryReadingResets)
 {
     owner.state.maxAdjust = 0;
-    owner.state.adjOpt = ADJUST_IGNORE;
+    owner.state.adjOpt = ADJOPT_IGNORE;
     TimeSample sample = Check(kLocal, kLocal + 86400 * 365);
     EXPECT_STREQ(sample.label, LABEL_RESET);
     EXPECT_EQ(sample.serverTime, kLocal + 86400 * 365);
@@ -69,7 +71,7 @@ TEST_F(Policy, WithoutALimitEveryReadingResets)
 TEST_F(Policy, ADifferenceOfExactlyTheLimitIsWithinIt)
 {
     owner.state.maxAdjust = 60;
-    owner.state.adjOpt = ADJUST_IGNORE;
+    owner.state.adjOpt = ADJOPT_IGNORE;
     for (LONG difference : {60, -60, 0, 59, -59}) {
         TimeSample sample = Check(kLocal, kLocal + difference);
         EXPECT_STREQ(sample.label, LABEL_RESET) << difference;
@@ -80,7 +82,7 @@ TEST_F(Policy, ADifferenceOfExactlyTheLimitIsWithinIt)
 TEST_F(Policy, OneSecondMoreIsBeyondIt)
 {
     owner.state.maxAdjust = 60;
-    owner.state.adjOpt = ADJUST_IGNORE;
+    owner.state.adjOpt = ADJOPT_IGNORE;
     for (LONG difference : {61, -61}) {
         TimeSample sample = Check(kLocal, kLocal + difference);
         EXPECT_STREQ(sample.label, LABEL_IGNORE) << difference;
@@ -92,7 +94,7 @@ TEST_F(Policy, OneSecondMoreIsBeyondIt)
 TEST_F(Policy, TheLimitIsComparedAsAnUnsignedNumber)
 {
     owner.state.maxAdjust = 0x80000000u;
-    owner.state.adjOpt = ADJUST_IGNORE;
+    owner.state.adjOpt = ADJOPT_IGNORE;
     TimeSample sample = Check(0, 2147483647);
     EXPECT_STREQ(sample.label, LABEL_RESET);
 }
@@ -244,7 +246,7 @@ TEST_F(PolicyOnTheClock, WithinTheLimitTheClockIsSetToTheServer)
 
 TEST_F(PolicyOnTheClock, AcceptSetsTheFullCorrection)
 {
-    owner.state.adjOpt = ADJUST_ACCEPT;
+    owner.state.adjOpt = ADJOPT_ACCEPT;
     std::vector<std::string> line = Apply(now - 100, now);
     EXPECT_EQ(clockErrors.Count(), 0);
     ASSERT_EQ(line.size(), 11u);
@@ -294,7 +296,7 @@ TEST_F(PolicyOnTheClock, CancelAndIgnoreLeaveTheClockAlone)
         EXPECT_EQ(line[7], "0");
         EXPECT_EQ(line[3], line[4]) << "the same time of day twice";
     }
-    owner.state.adjOpt = ADJUST_IGNORE;
+    owner.state.adjOpt = ADJOPT_IGNORE;
     std::vector<std::string> line = Apply(now - 100, now);
     ASSERT_EQ(line.size(), 11u);
     EXPECT_EQ(line[10], "ignore");

@@ -20,7 +20,7 @@
 #include "sntpserver.h"
 #include "timeclient/adjustlimit.h"
 #include "timeclient/request.h"
-#include "timeclient/timesample.h"
+#include "timeclient/clock.h"
 #include "ui/maindlg.h"
 #include "timeserver.h"
 #include "windowhelpers.h"
@@ -59,7 +59,7 @@ TEST_F(QuietTick, ShowsTheServerTimeInTheMainWindowTitle)
     EXPECT_TRUE(WaitForRest(1000));
     EXPECT_EQ(server.Connections(), 1);
     EXPECT_TRUE(server.WaitForClosedByClient(1, 5000)) << "the client closes its socket";
-    EXPECT_LE(State()->connectTime, State()->lag);
+    EXPECT_LE(Request()->connectTime, Request()->lag);
 }
 
 TEST_F(QuietTick, ReadsTimesPastTheServerCounterWrapIn2036)
@@ -86,11 +86,11 @@ TEST_F(QuietTick, CalibrationConnectsOnceMoreThanItsCountAndOnlyTheLastReadingCo
     TestTimeServer server(
         TimeReply::Values({HoursLater(1), HoursLater(2), HoursLater(3), HoursLater(4)}));
     Fetch(server);
-    State()->calibrationsLeft = 3;
+    Request()->calibrationsLeft = 3;
     ASSERT_TRUE(WaitForTitleChange(10000));
     EXPECT_EQ(Title(), ShownTimeOfDay(HoursLater(4)));
     EXPECT_EQ(server.Connections(), 4);
-    EXPECT_EQ(State()->calibrationsLeft, 0u);
+    EXPECT_EQ(Request()->calibrationsLeft, 0u);
     EXPECT_TRUE(WaitForRest(1000));
 }
 
@@ -101,7 +101,7 @@ TEST_F(QuietTick, CalibrationReadingsAreNotApplied)
     BoxAnswerer clockErrors("horavex Error", IDOK);
     MakeQuiet(server.Address());
     State()->maxAdjust = 0;
-    State()->calibrationsLeft = 2;
+    Request()->calibrationsLeft = 2;
     ASSERT_TRUE(WaitForTitleChange(15000));
     ASSERT_TRUE(WaitForRest(1000));
     EXPECT_EQ(server.Connections(), 3);
@@ -167,8 +167,8 @@ TEST_F(QuietTick, ARefusedConnectionShowsTheErrorInTheTitle)
     EXPECT_EQ(Title(), "Error connecting to: " + server.Address() +
                            " - Try another host (see " SERVER_LIST_URL
                            " fora link to a list of alternative sites)");
-    EXPECT_EQ(State()->sock, INVALID_SOCKET);
-    EXPECT_EQ(State()->busy, 0);
+    EXPECT_EQ(Request()->sock, INVALID_SOCKET);
+    EXPECT_EQ(RequestRunning(Request()), FALSE);
 }
 
 TEST_F(QuietTick, AServerThatNeverAnswersIsReplacedByTheNextTick)
@@ -176,13 +176,13 @@ TEST_F(QuietTick, AServerThatNeverAnswersIsReplacedByTheNextTick)
     TestTimeServer server(TimeReply::NeverAnswer());
     Fetch(server);
     ASSERT_TRUE(server.WaitForConnections(1, 10000));
-    PumpUntil([&] { return State()->connectTime != 0; }, 2000);
-    EXPECT_EQ(State()->busy, 1);
+    PumpUntil([&] { return Request()->connectTime != 0; }, 2000);
+    EXPECT_EQ(RequestRunning(Request()), TRUE);
     PostMessageA(window_, WM_TIMER, 100, 0);
     EXPECT_TRUE(PumpUntil([&] { return server.ClosedByClient() == 1; }, 5000))
         << "the older request's socket is closed";
     EXPECT_TRUE(server.WaitForConnections(2, 5000));
-    EXPECT_EQ(State()->busy, 1);
+    EXPECT_EQ(RequestRunning(Request()), TRUE);
 }
 
 TEST_F(QuietTick, LeavesARequestOfTheOpenMainDialogAlone)
@@ -190,12 +190,12 @@ TEST_F(QuietTick, LeavesARequestOfTheOpenMainDialogAlone)
     TestTimeServer server(TimeReply::NeverAnswer());
     Fetch(server);
     ASSERT_TRUE(server.WaitForConnections(1, 10000));
-    SOCKET held = State()->sock;
+    SOCKET held = Request()->sock;
     dialogOpen = 1;
     PostMessageA(window_, WM_TIMER, 100, 0);
     PumpUntil([] { return false; }, 300);
     dialogOpen = 0;
-    EXPECT_EQ(State()->sock, held);
+    EXPECT_EQ(Request()->sock, held);
     EXPECT_EQ(server.Connections(), 1);
     EXPECT_EQ(server.ClosedByClient(), 0);
 }
@@ -213,11 +213,11 @@ TEST_F(QuietTick, NotificationsOfAClosedSocketAreIgnored)
     TestTimeServer server(TimeReply::NeverAnswer());
     Fetch(server);
     ASSERT_TRUE(server.WaitForConnections(1, 10000));
-    SOCKET held = State()->sock;
+    SOCKET held = Request()->sock;
     SendMessageA(window_, UM_SOCKET, (WPARAM)(held + 4), WSAMAKESELECTREPLY(FD_READ, 0));
     SendMessageA(window_, UM_SOCKET, (WPARAM)(held + 4), WSAMAKESELECTREPLY(FD_CONNECT, 10061));
-    EXPECT_EQ(State()->sock, held);
-    EXPECT_EQ(State()->busy, 1);
+    EXPECT_EQ(Request()->sock, held);
+    EXPECT_EQ(RequestRunning(Request()), TRUE);
     EXPECT_EQ(Title(), MAIN_WINDOW_TITLE);
 }
 
@@ -226,14 +226,15 @@ TEST_F(QuietTick, ALateNotificationWithNothingToReadKeepsTheRequest)
     TestTimeServer server(TimeReply::NeverAnswer());
     Fetch(server);
     ASSERT_TRUE(server.WaitForConnections(1, 10000));
-    SOCKET held = State()->sock;
+    SOCKET held = Request()->sock;
     SendMessageA(window_, UM_SOCKET, (WPARAM)held, WSAMAKESELECTREPLY(FD_CLOSE, 0));
     SendMessageA(window_, UM_SOCKET, (WPARAM)held, WSAMAKESELECTREPLY(FD_READ, 0));
-    EXPECT_EQ(State()->sock, held);
-    EXPECT_EQ(State()->busy, 1);
+    EXPECT_EQ(Request()->sock, held);
+    EXPECT_EQ(RequestRunning(Request()), TRUE);
     EXPECT_EQ(server.ClosedByClient(), 0);
 }
 
+/* A request keeps the host it was started for. */
 TEST_F(QuietTick, AMissingHostReadsAsAnEmptyOne)
 {
     TestTimeServer server(TimeReply::NeverAnswer());
@@ -241,9 +242,9 @@ TEST_F(QuietTick, AMissingHostReadsAsAnEmptyOne)
     ASSERT_TRUE(server.WaitForConnections(1, 10000));
     free(State()->host);
     State()->host = NULL;
-    SendMessageA(window_, UM_SOCKET, (WPARAM)State()->sock, WSAMAKESELECTREPLY(FD_CONNECT, 10061));
-    EXPECT_EQ(Title(), "Error connecting to:  - Try another host (see " SERVER_LIST_URL
-                       " fora link to a list of alternative sites)");
+    SendMessageA(window_, UM_SOCKET, (WPARAM)Request()->sock, WSAMAKESELECTREPLY(FD_CONNECT, 10061));
+    EXPECT_EQ(Title(), "Error connecting to: " + server.Address() + " - Try another host (see "
+                       SERVER_LIST_URL " fora link to a list of alternative sites)");
     free(State()->logPath);
     State()->logPath = NULL;
     DestroyWindow(window_);
@@ -258,8 +259,9 @@ TEST_F(QuietTick, AReadOrCloseBeforeTheRequestsOwnConnectIsIgnored)
     TestTimeServer server(TimeReply::Value(HoursLater(1)).KeepOpen());
     DropFirstTick();
     Fetch(server);
-    ASSERT_EQ(StartRequest(window_, State()), 1);
-    SOCKET started = State()->sock;
+    RequestOutcome outcome;
+    ASSERT_EQ(StartRequest(window_, State(), &outcome), 1);
+    SOCKET started = Request()->sock;
     ASSERT_TRUE(WaitUntil([&] {
         char first;
         return recv(started, &first, 1, MSG_PEEK) == 1;
@@ -267,7 +269,7 @@ TEST_F(QuietTick, AReadOrCloseBeforeTheRequestsOwnConnectIsIgnored)
     SendMessageA(window_, UM_SOCKET, (WPARAM)started, WSAMAKESELECTREPLY(FD_CLOSE, 0));
     SendMessageA(window_, UM_SOCKET, (WPARAM)started, WSAMAKESELECTREPLY(FD_READ, 0));
     EXPECT_EQ(Title(), MAIN_WINDOW_TITLE);
-    EXPECT_EQ(State()->sock, started);
+    EXPECT_EQ(Request()->sock, started);
     ASSERT_TRUE(WaitForTitleChange(5000)) << "read once connected";
     EXPECT_EQ(Title(), ShownTimeOfDay(HoursLater(1)));
 }
@@ -280,7 +282,7 @@ TEST_F(QuietTick, ALoggedReadingKeepsItsOwnTimingsThroughItsQuestion)
     TempLogFile log;
     MakeQuiet(server.Address());
     State()->maxAdjust = 60;
-    State()->adjOpt = ADJUST_ASK;
+    State()->adjOpt = ADJOPT_ASK;
     State()->logOpts = 1;
     State()->logPath = ReplaceString(State()->logPath, log.Path().c_str());
     std::atomic<bool> answered{false};

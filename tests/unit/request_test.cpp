@@ -7,99 +7,84 @@
 #include "base/globals.h"
 #include "base/stringlist.h"
 #include "pump.h"
+#include "requestowner.h"
+#include "sntpserver.h"
 #include "statewindow.h"
 #include "timeclient/request.h"
 #include "timeserver.h"
+#include "ui/maindlg.h"
 #include "windowhelpers.h"
 
 namespace {
 
-/* The state window with the main dialog's two buttons on it. */
 class RequestTest : public ::testing::Test {
 protected:
-    StateWindow owner;
-    HWND getTime = NULL;
-    HWND close = NULL;
+    StateWindow main;
+    RequestOwner owner;
+    TimeRequest *request = main.state.request;
+    RequestOutcome outcome;
 
-    void SetUp() override
+    int Start(const std::string &host)
     {
-        getTime = CreateWindowExA(0, "BUTTON", "&Get time", WS_CHILD, 0, 0, 10, 10,
-                                  owner.window, (HMENU)(INT_PTR)IDOK, NULL, NULL);
-        close = CreateWindowExA(0, "BUTTON", "&Close", WS_CHILD, 0, 20, 10, 10, owner.window,
-                                (HMENU)(INT_PTR)IDCANCEL, NULL, NULL);
-    }
-
-    void UseHost(const std::string &host)
-    {
-        owner.state.host = ReplaceString(owner.state.host, host.c_str());
+        main.state.host = ReplaceString(main.state.host, host.c_str());
+        return StartRequest(owner.window, &main.state, &outcome);
     }
 };
 
 } // namespace
 
-TEST_F(RequestTest, StartingTurnsTheButtonsIntoStopAndConnects)
+TEST_F(RequestTest, StartingConnectsToPort37OfTheHost)
 {
     TestTimeServer server(TimeReply::NeverAnswer());
-    UseHost(server.Address());
     DWORD before = GetTickCount();
-    EXPECT_EQ(StartRequest(owner.window, &owner.state), 1);
-    EXPECT_NE(owner.state.sock, INVALID_SOCKET);
-    EXPECT_EQ(owner.state.busy, 1);
-    EXPECT_NE(owner.state.busyCursor, (HCURSOR)NULL);
-    EXPECT_GE(owner.state.startTick, before);
-    EXPECT_EQ(WindowText(getTime), "Stop!");
-    EXPECT_FALSE(IsWindowEnabled(close));
+    EXPECT_EQ(Start(server.Address()), 1);
+    EXPECT_NE(request->sock, INVALID_SOCKET);
+    EXPECT_TRUE(RequestOwnedBy(request, owner.window));
+    EXPECT_GE(request->startTick, before);
     EXPECT_TRUE(server.WaitForConnections(1, 5000));
-    EXPECT_EQ(serverAddress.sin_family, AF_INET);
-    EXPECT_EQ(serverAddress.sin_port, htons(37));
-    EXPECT_EQ(serverAddress.sin_addr.s_addr, inet_addr(server.Address().c_str()));
+    EXPECT_EQ(request->address.sin_family, AF_INET);
+    EXPECT_EQ(request->address.sin_port, htons(37));
+    EXPECT_EQ(request->address.sin_addr.s_addr, inet_addr(server.Address().c_str()));
 }
 
 TEST_F(RequestTest, ResetRestoresTheButtonsAndReleasesTheCursor)
 {
-    TestTimeServer server(TimeReply::NeverAnswer());
-    UseHost(server.Address());
-    StartRequest(owner.window, &owner.state);
-    closesocket(owner.state.sock);
-    ResetRequestControls(owner.window, &owner.state);
-    EXPECT_EQ(owner.state.sock, INVALID_SOCKET);
-    EXPECT_EQ(owner.state.busy, 0);
-    EXPECT_EQ(owner.state.busyCursor, (HCURSOR)NULL);
+    HWND getTime = CreateWindowExA(0, "BUTTON", "Stop!", WS_CHILD, 0, 0, 10, 10, owner.window,
+                                   (HMENU)(INT_PTR)IDOK, NULL, NULL);
+    HWND close = CreateWindowExA(0, "BUTTON", "&Close", WS_CHILD | WS_DISABLED, 0, 20, 10, 10,
+                                 owner.window, (HMENU)(INT_PTR)IDCANCEL, NULL, NULL);
+    main.state.busyCursor = LoadCursorA(NULL, (LPCSTR)IDC_WAIT);
+    ResetRequestControls(owner.window, &main.state);
+    EXPECT_EQ(main.state.busyCursor, (HCURSOR)NULL);
     EXPECT_EQ(WindowText(getTime), "&Get time");
     EXPECT_TRUE(IsWindowEnabled(close));
 }
 
-TEST_F(RequestTest, AHostThatDoesNotResolveIsReportedAndNothingStarts)
+/* The failed step comes back to the owner, who shows it; nothing runs. */
+TEST_F(RequestTest, AHostThatDoesNotResolveIsReportedToTheOwner)
 {
-    UseHost("no-such-host.invalid");
-    BoxAnswerer errors("Winsock Error", IDOK);
-    EXPECT_EQ(StartRequest(owner.window, &owner.state), 0);
-    EXPECT_EQ(errors.Count(), 1);
-    EXPECT_NE(errors.Text().find("horavex: no-such-host.invalid: unknown host"), std::string::npos)
-        << errors.Text();
-    EXPECT_EQ(owner.state.sock, INVALID_SOCKET);
-    EXPECT_EQ(owner.state.busy, 0);
-    EXPECT_EQ(WindowText(getTime), "&Get time");
-    EXPECT_TRUE(IsWindowEnabled(close));
-}
+    BoxAnswerer boxes("Winsock Error", IDOK);
+    EXPECT_EQ(Start("no-such-host.invalid"), 0);
+    EXPECT_EQ(outcome.kind, OUTCOME_FAILED);
+    EXPECT_EQ(outcome.failure, FAILURE_SOCKET);
+    EXPECT_STREQ(outcome.report, "horavex: no-such-host.invalid: unknown host");
+    EXPECT_GE(outcome.socketError, WSAHOST_NOT_FOUND) << "a code of the name service";
+    EXPECT_LE(outcome.socketError, WSANO_DATA);
+    EXPECT_FALSE(RequestRunning(request));
+    EXPECT_EQ(request->sock, INVALID_SOCKET);
 
-TEST_F(RequestTest, AVeryLongHostIsCutInTheReport)
-{
-    UseHost(std::string(600, 'h'));
-    BoxAnswerer errors("Winsock Error", IDOK);
-    EXPECT_EQ(StartRequest(owner.window, &owner.state), 0);
-    ASSERT_EQ(errors.Count(), 1);
-    EXPECT_NE(errors.Text().find("horavex: " + std::string(502, 'h')), std::string::npos);
-    EXPECT_EQ(errors.Text().find(": unknown host"), std::string::npos);
+    EXPECT_EQ(Start(std::string(600, 'h')), 0);
+    EXPECT_EQ(std::string(outcome.report), "horavex: " + std::string(502, 'h'))
+        << "cut to fit, like every report";
+    EXPECT_EQ(boxes.Count(), 0) << "the owner shows it";
 }
 
 TEST_F(RequestTest, AStartClosesTheSocketOfAnOlderRequest)
 {
     TestTimeServer server(TimeReply::NeverAnswer());
-    UseHost(server.Address());
-    StartRequest(owner.window, &owner.state);
+    Start(server.Address());
     ASSERT_TRUE(server.WaitForConnections(1, 5000));
-    StartRequest(owner.window, &owner.state);
+    Start(server.Address());
     EXPECT_TRUE(server.WaitForClosedByClient(1, 5000));
     EXPECT_TRUE(server.WaitForConnections(2, 5000));
 }
@@ -107,45 +92,35 @@ TEST_F(RequestTest, AStartClosesTheSocketOfAnOlderRequest)
 TEST_F(RequestTest, EndingClosesTheSocketOnce)
 {
     TestTimeServer server(TimeReply::NeverAnswer());
-    UseHost(server.Address());
-    StartRequest(owner.window, &owner.state);
+    Start(server.Address());
     ASSERT_TRUE(server.WaitForConnections(1, 5000));
-    EndRequest(&owner.state);
-    EXPECT_EQ(owner.state.sock, INVALID_SOCKET);
-    EXPECT_EQ(owner.state.busy, 0);
+    EndRequest(request);
+    EXPECT_EQ(request->sock, INVALID_SOCKET);
+    EXPECT_FALSE(RequestRunning(request));
     EXPECT_TRUE(server.WaitForClosedByClient(1, 5000));
-    EndRequest(&owner.state);
-    EXPECT_EQ(owner.state.sock, INVALID_SOCKET);
+    EndRequest(request);
+    EXPECT_EQ(StopRequest(request, &outcome), OUTCOME_NOT_OURS);
 }
 
-TEST_F(RequestTest, ACalibrationReadingStartsTheNextConnection)
+/* Each calibration reading closes its connection and opens the next; a
+   stop keeps the readings still due for the next fetch. */
+TEST_F(RequestTest, CalibrationConnectsAgainAndAStopKeepsWhatIsDue)
 {
-    TestTimeServer server(TimeReply::NeverAnswer());
-    UseHost(server.Address());
-    StartRequest(owner.window, &owner.state);
-    ASSERT_TRUE(server.WaitForConnections(1, 5000));
-    owner.state.calibrationsLeft = 2;
-    ContinueCalibration(owner.window, &owner.state, owner.state.sock);
-    EXPECT_EQ(owner.state.calibrationsLeft, 1u);
-    EXPECT_TRUE(server.WaitForClosedByClient(1, 5000));
-    EXPECT_TRUE(server.WaitForConnections(2, 5000));
-    EXPECT_EQ(owner.state.busy, 1);
-}
+    TestTimeServer server(TimeReply::Now(0).KeepOpen());
+    request->calibrationsLeft = 2;
+    EXPECT_EQ(owner.Fetch(server.Address()).kind, OUTCOME_READING);
+    ASSERT_EQ(owner.outcomes.size(), 3u);
+    EXPECT_EQ(owner.outcomes[0].kind, OUTCOME_CALIBRATION);
+    EXPECT_EQ(server.Connections(), 3);
+    EXPECT_TRUE(server.WaitForClosedByClient(3, 5000));
 
-TEST_F(RequestTest, ACalibrationReadingWithoutARunningRequestIsDroppedAndClosed)
-{
-    TestTimeServer server(TimeReply::NeverAnswer());
-    UseHost(server.Address());
-    StartRequest(owner.window, &owner.state);
-    ASSERT_TRUE(server.WaitForConnections(1, 5000));
-    owner.state.busy = 0;
-    owner.state.calibrationsLeft = 2;
-    ContinueCalibration(owner.window, &owner.state, owner.state.sock);
-    EXPECT_EQ(owner.state.calibrationsLeft, 0u);
-    EXPECT_EQ(owner.state.sock, INVALID_SOCKET);
-    EXPECT_TRUE(server.WaitForClosedByClient(1, 5000));
-    PumpUntil([] { return false; }, 200);
-    EXPECT_EQ(server.Connections(), 1);
+    TestTimeServer silent(TimeReply::NeverAnswer());
+    request->calibrationsLeft = 2;
+    Start(silent.Address());
+    ASSERT_TRUE(silent.WaitForConnections(1, 5000));
+    EXPECT_EQ(StopRequest(request, &outcome), OUTCOME_STOPPED);
+    EXPECT_EQ(request->calibrationsLeft, 2u);
+    EXPECT_TRUE(silent.WaitForClosedByClient(1, 5000));
 }
 
 TEST_F(RequestTest, ANotificationWithNothingToReadIsNoRead)
@@ -157,4 +132,72 @@ TEST_F(RequestTest, ANotificationWithNothingToReadIsNoRead)
     WSASetLastError(WSAEWOULDBLOCK);
     EXPECT_FALSE(NothingToRead(0));
     EXPECT_FALSE(NothingToRead(4));
+}
+
+/* Every outcome that ends a request has ended it before the owner hears
+   of it: a box the owner then shows sits on nothing live.  Replies that
+   come later (a duplicate, a second kiss) find no socket. */
+TEST_F(RequestTest, ARequestHasEndedWhenItsOutcomeArrives)
+{
+    main.state.protocol = PROTOCOL_SNTP;
+    TestSntpServer good(SntpAnswer().Duplicate());
+    TestSntpServer limiting(SntpAnswer().Kiss("RATE").Duplicate());
+    TestSntpServer silent(SntpAnswer().Silent());
+    for (const TestSntpServer *server : {&good, &limiting}) {
+        RequestOutcome ended = owner.Fetch(server->Address());
+        EXPECT_GE(ended.kind, OUTCOME_READING);
+        EXPECT_FALSE(RequestRunning(request));
+        EXPECT_EQ(request->sock, INVALID_SOCKET);
+        EXPECT_FALSE(request->timerArmed);
+    }
+    PumpUntil([] { return false; }, 300);
+    EXPECT_EQ(owner.outcomes.size(), 2u) << "nothing more came of either";
+    EXPECT_EQ(request->manners.holdMs, 4000u) << "the second kiss did not double the hold";
+    EXPECT_EQ(owner.Fetch(silent.Address(), 7000).kind, OUTCOME_FAILED);
+    EXPECT_FALSE(request->timerArmed);
+}
+
+/* A fetch waits out a hold of up to 64 s and goes on, spacing its
+   exchanges by the hold; a RATE kiss holds a periodic client off for twice
+   its period, and a hold that long ends a fetch at once. */
+TEST_F(RequestTest, AFetchWaitsOutAShortHoldAndAPeriodicClientIsHeldLonger)
+{
+    main.state.protocol = PROTOCOL_SNTP;
+    TestSntpServer server({SntpAnswer().Kiss("RATE"), SntpAnswer()});
+    ASSERT_EQ(owner.Fetch(server.Address()).kind, OUTCOME_FAILED);
+    ASSERT_EQ(request->manners.holdMs, 4000u);
+    /* The kiss came three seconds ago: one second of its hold is left. */
+    request->manners.lastSendTick -= 3000;
+    request->calibrationsLeft = 1;
+    EXPECT_EQ(owner.Fetch(server.Address(), 8000).kind, OUTCOME_READING);
+    EXPECT_EQ(request->calibrationsLeft, 0u);
+    std::vector<long long> at = server.ReceivedAt();
+    ASSERT_EQ(at.size(), 3u);
+    EXPECT_GE(at[2] - at[1], 3990) << "the hold spaces the fetch's exchanges";
+
+    TestSntpServer periodic(SntpAnswer().Kiss("RATE"));
+    main.state.timeOut = 1;
+    EXPECT_EQ(owner.Fetch(periodic.Address()).kind, OUTCOME_FAILED);
+    EXPECT_EQ(request->manners.holdMs, 120000u);
+    RequestOutcome refused = owner.Fetch(periodic.Address());
+    EXPECT_EQ(refused.failure, FAILURE_HELD);
+    EXPECT_EQ(std::string(refused.report),
+              "Asked to slow down by: " + periodic.Address() + " (RATE): no request for 120 s more");
+    EXPECT_EQ(periodic.Requests(), 1);
+}
+
+/* The protocol a fetch started with is the one it ends with. */
+TEST_F(RequestTest, AFetchKeepsItsProtocolToItsEnd)
+{
+    main.state.protocol = PROTOCOL_SNTP;
+    TestSntpServer server;
+    request->calibrationsLeft = 1;
+    main.state.host = ReplaceString(main.state.host, server.Address().c_str());
+    ASSERT_EQ(StartRequest(owner.window, &main.state, &outcome), 1);
+    ASSERT_TRUE(PumpUntil([&] { return !owner.outcomes.empty(); }, 3000));
+    main.state.protocol = PROTOCOL_TIME;
+    ASSERT_TRUE(PumpUntil([&] { return owner.outcomes.size() == 2; }, 5000));
+    EXPECT_EQ(owner.outcomes[1].kind, OUTCOME_READING);
+    EXPECT_TRUE(owner.reading.precise);
+    EXPECT_EQ(server.Requests(), 2);
 }

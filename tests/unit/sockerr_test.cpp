@@ -6,6 +6,7 @@
 #include "statewindow.h"
 #include "timeclient/request.h"
 #include "timeclient/sockerr.h"
+#include "ui/winsockbox.h"
 #include "windowhelpers.h"
 
 TEST(SocketErrorText, NamesEveryCodeOfTheTable)
@@ -83,7 +84,10 @@ TEST_F(SocketMessage, AMessageIsCutToItsBuffer)
 TEST_F(SocketMessage, AnUnknownHostNamesTheHostAndTheLookupsCode)
 {
     sockaddr_in address;
-    EXPECT_EQ(OpenTimeSocket("no-such-host.invalid", 37, "time", &address), INVALID_SOCKET);
+    char step[TEXT_BUFFER_SIZE];
+    EXPECT_EQ(OpenTimeSocket("no-such-host.invalid", 37, "time", &address, step, sizeof step),
+              INVALID_SOCKET);
+    ReportSocketError(step);
     ASSERT_EQ(boxes.Count(), 1);
     const std::string head = "\r\nhoravex: no-such-host.invalid: unknown host\r\n";
     ASSERT_EQ(boxes.Text().compare(0, head.size(), head), 0) << boxes.Text();
@@ -96,8 +100,11 @@ TEST_F(SocketMessage, AnUnknownHostNamesTheHostAndTheLookupsCode)
 TEST_F(SocketMessage, AServiceThatDoesNotExistIsReported)
 {
     sockaddr_in address;
-    EXPECT_EQ(OpenTimeSocket("127.0.0.1", 0, "no-such-service-of-horavex", &address),
+    char step[TEXT_BUFFER_SIZE];
+    EXPECT_EQ(OpenTimeSocket("127.0.0.1", 0, "no-such-service-of-horavex", &address, step,
+                             sizeof step),
               INVALID_SOCKET);
+    ReportSocketError(step);
     ASSERT_EQ(boxes.Count(), 1);
     const std::string head = "\r\nhoravex: getservbyname failed\r\n";
     EXPECT_EQ(boxes.Text().compare(0, head.size(), head), 0) << boxes.Text();

@@ -10,6 +10,7 @@
 #include "persist/resultlog.h"
 #include "statewindow.h"
 #include "timeclient/adjustlimit.h"
+#include "timeclient/clock.h"
 
 /* This program runs with TZ=EET-2 in its environment: Wine takes its zone
    from it, and so does the C runtime's localtime (see docs/wine.md). */

@@ -1,11 +1,9 @@
-#include "timeclient/timesample.h"
+#include "timeclient/clock.h"
 
 #include <limits.h>
 #include <string.h>
 
-#include "base/globals.h"
 #include "base/precisetime.h"
-#include "persist/resultlog.h"
 #include "timeclient/adjustlimit.h"
 
 LONG CurrentTime(void)
@@ -14,44 +12,6 @@ LONG CurrentTime(void)
     if (now < 0 || now > LONG_MAX)
         return -1;
     return (LONG)now;
-}
-
-void KeepRequestDetails(TimeSample *sample, const AppState *state)
-{
-    sample->lag = state->lag;
-    sample->connectTime = state->connectTime;
-    lstrcpynA(sample->host, TextOrEmpty(state->host), sizeof sample->host);
-}
-
-static int *ApplyingTimeOf(HWND owner)
-{
-    return &applyingTime[owner == mainWindow ? APPLY_MAIN_WINDOW : APPLY_MAIN_DIALOG];
-}
-
-void ApplyTime(HWND owner, TimeSample *sample, AppState *state)
-{
-    int *applying = ApplyingTimeOf(owner);
-    if (*applying || state->reportOnly)
-        return;
-    *applying = 1;
-    CheckAdjustLimit(sample, owner);
-    /* Set to the clock now plus the offset: the seconds a question was
-       open are in it already. */
-    if (sample->precise)
-        sample->localClock = PreciseSystemTime();
-    /* Each box runs a message loop that may end the program. */
-    if (AppStateOf(mainWindow) != NULL) {
-        ToUtcFields(sample);
-        if (!SetClock(sample)) {
-            /* The log must not call a refusal a reset. */
-            sample->label = LABEL_FAILED;
-            MessageBoxA(owner, "Error setting system time", "horavex Error", MB_OK);
-        }
-    }
-    state = AppStateOf(mainWindow);
-    if (state != NULL && state->logOpts != 0 && !WriteLogEntry(sample, state))
-        MessageBoxA(owner, textBuffer, "Log Error", MB_ICONWARNING);
-    *applying = 0;
 }
 
 static void ClearFields(SYSTEMTIME *fields)
@@ -71,22 +31,23 @@ static BOOL FillPreciseFields(TimeSample *sample, BOOL (*convert)(LONGLONG, SYST
     return FALSE;
 }
 
-BOOL ToUtcFields(TimeSample *sample)
+static BOOL FillFields(TimeSample *sample, BOOL utc)
 {
     if (sample->precise)
-        return FillPreciseFields(sample, TicksToUtcFields);
+        return FillPreciseFields(sample, utc ? TicksToUtcFields : TicksToLocalFields);
     time_t t = sample->serverTime;
-    sample->brokenDown = sample->serverTime >= 0 ? gmtime(&t) : NULL;
+    sample->brokenDown = sample->serverTime < 0 ? NULL : utc ? gmtime(&t) : localtime(&t);
     return FillSystemTime(sample);
+}
+
+BOOL ToUtcFields(TimeSample *sample)
+{
+    return FillFields(sample, TRUE);
 }
 
 BOOL ToLocalFields(TimeSample *sample)
 {
-    if (sample->precise)
-        return FillPreciseFields(sample, TicksToLocalFields);
-    time_t t = sample->serverTime;
-    sample->brokenDown = sample->serverTime >= 0 ? localtime(&t) : NULL;
-    return FillSystemTime(sample);
+    return FillFields(sample, FALSE);
 }
 
 BOOL FillSystemTime(TimeSample *sample)
@@ -117,6 +78,21 @@ BOOL SetClock(const TimeSample *sample)
     if (sample->brokenDown == NULL)
         return FALSE;
     return SetSystemTime(&sample->systemTime);
+}
+
+DWORD SetClockToReading(TimeSample *sample)
+{
+    /* The clock now plus the offset: time spent asking is in it already. */
+    if (sample->precise)
+        sample->localClock = PreciseSystemTime();
+    ToUtcFields(sample);
+    SetLastError(0);
+    if (SetClock(sample))
+        return 0;
+    DWORD error = GetLastError();
+    /* The log must not call a refusal a reset. */
+    sample->label = LABEL_FAILED;
+    return error != 0 ? error : ERROR_INVALID_DATA;
 }
 
 int FormatTimeOfDay(TimeSample *sample, char *buffer, int size)
