@@ -1,7 +1,8 @@
 ; The Horavex installer.  Built by the "installer" target:
 ;   makensis -DTARGET=x86-unicode -DBIN=<folder of horavex.exe> -DOUTFILE=<setup.exe> horavex.nsi
 ; Silent for deployment: setup.exe /S, uninstall.exe /S.  The uninstaller
-; keeps the settings (HKLM\Software\Quillmoor\Horavex) unless given /PURGE.
+; keeps the settings (HKLM\Software\Quillmoor\Horavex, and the uninstalling
+; user's copy under HKCU) unless given /PURGE.
 
 !define VERSION "3.1.4.1"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Horavex"
@@ -100,5 +101,8 @@ Section "Uninstall"
   IfErrors keep
     DeleteRegKey HKLM "${SETTINGS_KEY}"
     DeleteRegKey /ifempty HKLM "Software\Quillmoor"
+    ; The uninstalling user's own copy would win over a reinstall's settings.
+    DeleteRegKey HKCU "${SETTINGS_KEY}"
+    DeleteRegKey /ifempty HKCU "Software\Quillmoor"
   keep:
 SectionEnd

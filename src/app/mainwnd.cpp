@@ -243,6 +243,7 @@ static BOOL ReleaseAppState(HWND window)
     state->tzName = NULL;
     FreeTimeRequest(state->request);
     state->request = NULL;
+    KeepOpenDialogHosts(state);
     BOOL saved = SaveSettings(state);
     if (state->sysTray)
         RemoveTrayIcon(window, TRAY_ICON_ID);

@@ -94,7 +94,11 @@ static int RunInstance(HINSTANCE instance, LPSTR commandLine)
         return 0;
     }
     appInstance = instance;
-    StoreCommandLineHost(commandLine);
+    /* The start goes on with the host stored before. */
+    if (!StoreCommandLineHost(commandLine))
+        MessageBoxA(NULL, "The host name on the command line is too long (more than 511 "
+                          "characters): it was not stored",
+                    "horavex Error", MB_OK);
     if (!StartWinsock())
         return 0;
     HWND window = CreateMainWindow(instance);

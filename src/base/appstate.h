@@ -36,6 +36,9 @@ struct AppState {
     StringList hosts;
     /* 0: the Time protocol over TCP 37; 1: SNTP over UDP 123. */
     int protocol;
+    /* logPath was stored as REG_EXPAND_SZ: it names environment variables,
+       expanded when the log is opened, and is written back so. */
+    int logPathExpands;
     /* The request engine's record (timeclient/request.h): the request
        under way, its socket, timings and calibrations. */
     struct TimeRequest *request;

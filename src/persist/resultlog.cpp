@@ -1,5 +1,6 @@
 #include "persist/resultlog.h"
 
+#include <io.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -10,6 +11,10 @@
 /* Shown in place of a date that has no calendar fields. */
 #define NO_DATE "--"
 #define NUMBER_SIZE 32
+/* A path of up to 511 characters, with room for its variables' values. */
+#define LOG_PATH_SIZE (2 * TEXT_BUFFER_SIZE)
+/* Host, date and zone of up to 511 characters each, the rest short. */
+#define LOG_LINE_SIZE (4 * TEXT_BUFFER_SIZE)
 
 /* hh:mm:ss of a time in local time, or the placeholder for a time that has
    none (a local clock outside 1970 to 2038). */
@@ -62,13 +67,22 @@ static void FormatLogTimes(const TimeSample *sample, LogTimes *times)
                (long long)sample->serverTime - sample->localTime);
 }
 
-int AppendLogLine(const AppState *state, const TimeSample *sample, const char *date)
+BOOL LogFilePath(const AppState *state, char *path, size_t size)
 {
-    if (state->logPath == NULL)
-        return 0;
-    FILE *file = fopen(state->logPath, "at");
-    if (file == NULL)
-        return 0;
+    if (state->logPath == NULL || size == 0)
+        return FALSE;
+    if (!state->logPathExpands) {
+        lstrcpynA(path, state->logPath, (int)size);
+        return strlen(state->logPath) < size;
+    }
+    DWORD length = ExpandEnvironmentStringsA(state->logPath, path, (DWORD)size);
+    return length != 0 && length <= size;
+}
+
+/* The line of a reading, with its line break; false when it did not fit. */
+static BOOL FormatLogLine(const AppState *state, const TimeSample *sample, const char *date,
+                          char *line, size_t size)
+{
     LogTimes times;
     FormatLogTimes(sample, &times);
     char host[TEXT_BUFFER_SIZE];
@@ -77,18 +91,48 @@ int AppendLogLine(const AppState *state, const TimeSample *sample, const char *d
     CopyPrintable(host, sizeof host, sample->host);
     CopyPrintable(zone, sizeof zone, TextOrEmpty(state->tzName));
     const char *label = TextOrEmpty(sample->label);
-    int printed;
+    int length;
     if (state->logOpts == SHORT_LOG)
-        printed = fprintf(file, "%s\t%s\t%s\t%s\t%s\t%s\t%lu ms\t%s\n", host, date, zone,
-                          times.serverTimeOfDay, times.localTimeOfDay, times.difference,
-                          (unsigned long)sample->lag, label);
+        length = FormatText(line, size, "%s\t%s\t%s\t%s\t%s\t%s\t%lu ms\t%s\n", host, date, zone,
+                            times.serverTimeOfDay, times.localTimeOfDay, times.difference,
+                            (unsigned long)sample->lag, label);
     else
-        printed = fprintf(file, "%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%lu ms\t%lu ms\t%s\n", host, date,
-                          zone, times.serverTimeOfDay, times.localTimeOfDay, times.serverSeconds,
-                          times.localSeconds, times.difference, (unsigned long)sample->lag,
-                          (unsigned long)sample->connectTime, label);
-    fclose(file);
-    return printed >= 0;
+        length = FormatText(line, size, "%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%lu ms\t%lu ms\t%s\n",
+                            host, date, zone, times.serverTimeOfDay, times.localTimeOfDay,
+                            times.serverSeconds, times.localSeconds, times.difference,
+                            (unsigned long)sample->lag, (unsigned long)sample->connectTime, label);
+    return length > 0 && line[length - 1] == '\n';
+}
+
+/* A line that went only in part is cut off again, so that the next one
+   does not join it. */
+static void CutBackTo(FILE *file, const LARGE_INTEGER *size)
+{
+    HANDLE handle = (HANDLE)_get_osfhandle(_fileno(file));
+    if (handle != INVALID_HANDLE_VALUE && SetFilePointerEx(handle, *size, NULL, FILE_BEGIN))
+        SetEndOfFile(handle);
+}
+
+/* Every step is checked: a full disk or a share that went away loses no
+   line unsaid. */
+int AppendLogLine(const AppState *state, const TimeSample *sample, const char *date)
+{
+    char path[LOG_PATH_SIZE];
+    char line[LOG_LINE_SIZE];
+    if (!LogFilePath(state, path, sizeof path) || !FormatLogLine(state, sample, date, line, sizeof line))
+        return 0;
+    FILE *file = fopen(path, "at");
+    if (file == NULL)
+        return 0;
+    /* Unbuffered: the line goes, or fails, in the one call. */
+    setvbuf(file, NULL, _IONBF, 0);
+    LARGE_INTEGER size;
+    BOOL sized = GetFileSizeEx((HANDLE)_get_osfhandle(_fileno(file)), &size);
+    BOOL written = fputs(line, file) >= 0 && fflush(file) == 0;
+    if (!written && sized)
+        CutBackTo(file, &size);
+    written &= fclose(file) == 0;
+    return written;
 }
 
 int WriteLogEntry(const TimeSample *sample, const AppState *state)

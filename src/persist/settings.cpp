@@ -15,6 +15,9 @@
 #define HOSTS_SUBKEY "hosts"
 #define HOST_VALUE_FORMAT "host%d"
 
+/* The registry's own limit on a value's name. */
+#define LONGEST_VALUE_NAME 16383
+
 #define DEFAULT_ATTEMPTS 3
 #define DEFAULT_AUTO_START 1
 #define DEFAULT_MAX_ADJUST 120
@@ -51,15 +54,20 @@ static TextRead ReadValue(HKEY key, const char *name, DWORD *type)
     return TEXT_READ;
 }
 
-static BOOL ReadText(HKEY key, const char *name)
-{
-    DWORD type;
-    return ReadValue(key, name, &type) == TEXT_READ;
-}
-
 static BOOL IsTextType(DWORD type)
 {
     return type == REG_SZ || type == REG_EXPAND_SZ;
+}
+
+/* A multi-string counts by its first text; a number is no text. */
+static BOOL IsTextValueType(DWORD type)
+{
+    return IsTextType(type) || type == REG_MULTI_SZ;
+}
+
+static BOOL ReadText(HKEY key, const char *name, DWORD *type)
+{
+    return ReadValue(key, name, type) == TEXT_READ && IsTextValueType(*type);
 }
 
 /* A plain decimal number of at most 32 bits, digits only. */
@@ -79,8 +87,9 @@ static BOOL ParseDecimal(const char *text, DWORD *value)
     return TRUE;
 }
 
-/* A stored number: binary data of one to four bytes, zero-extended, or a
-   text that spells a plain decimal number; fallback for anything else. */
+/* A stored number: binary data of one to four bytes, zero-extended (most
+   significant first for REG_DWORD_BIG_ENDIAN), or a text (a multi-string's
+   first) that spells a plain decimal number; fallback for anything else. */
 static DWORD ReadNumber(HKEY key, const char *name, DWORD fallback)
 {
     BYTE data[TEXT_BUFFER_SIZE];
@@ -89,20 +98,30 @@ static DWORD ReadNumber(HKEY key, const char *name, DWORD fallback)
     if (RegQueryValueExA(key, name, NULL, &type, data, &size) != ERROR_SUCCESS || size == 0)
         return fallback;
     DWORD value = 0;
-    if (IsTextType(type)) {
+    if (IsTextValueType(type)) {
         data[size] = '\0';
         return ParseDecimal((const char *)data, &value) ? value : fallback;
     }
     if (size > sizeof value)
         return fallback;
+    if (type == REG_DWORD_BIG_ENDIAN) {
+        for (DWORD i = 0; i < size; i++)
+            value = value << 8 | data[i];
+        return value;
+    }
     memcpy(&value, data, size);
     return value;
 }
 
+static BOOL WriteTextOfType(HKEY key, const char *name, const char *text, DWORD type)
+{
+    return RegSetValueExA(key, name, 0, type, (const BYTE *)text, (DWORD)strlen(text) + 1)
+           == ERROR_SUCCESS;
+}
+
 static BOOL WriteText(HKEY key, const char *name, const char *text)
 {
-    return RegSetValueExA(key, name, 0, REG_SZ, (const BYTE *)text, (DWORD)strlen(text) + 1)
-           == ERROR_SUCCESS;
+    return WriteTextOfType(key, name, text, REG_SZ);
 }
 
 static BOOL WriteNumber(HKEY key, const char *name, DWORD value)
@@ -119,18 +138,20 @@ static void SetDefaults(AppState *state)
     state->autoStart = DEFAULT_AUTO_START;
     state->maxAdjust = DEFAULT_MAX_ADJUST;
     state->logPath = ReplaceString(state->logPath, "");
+    state->logPathExpands = 0;
 }
 
-static void ReadTextInto(HKEY key, const char *name, char **field)
+static void ReadTextInto(HKEY key, const char *name, char **field, DWORD *type)
 {
-    if (ReadText(key, name))
+    if (ReadText(key, name, type))
         *field = ReplaceString(*field, textBuffer);
 }
 
 /* Every value that key holds replaces its field; the others stay. */
 static void ReadMainValues(HKEY key, AppState *state)
 {
-    ReadTextInto(key, "host", &state->host);
+    DWORD type = REG_SZ;
+    ReadTextInto(key, "host", &state->host, &type);
     state->attempts = ReadNumber(key, "attempts", state->attempts);
     state->reportOnly = (int)ReadNumber(key, "reportOnly", (DWORD)state->reportOnly);
     state->autoStart = (int)ReadNumber(key, "autoStart", (DWORD)state->autoStart);
@@ -140,7 +161,10 @@ static void ReadMainValues(HKEY key, AppState *state)
     state->maxAdjust = ReadNumber(key, "maxAdjust", state->maxAdjust);
     state->logOpts = (int)ReadNumber(key, "logOpts", (DWORD)state->logOpts);
     state->adjOpt = (int)ReadNumber(key, "adjOpt", (DWORD)state->adjOpt);
-    ReadTextInto(key, "logPath", &state->logPath);
+    if (ReadText(key, "logPath", &type)) {
+        state->logPath = ReplaceString(state->logPath, textBuffer);
+        state->logPathExpands = type == REG_EXPAND_SZ;
+    }
     state->timeOut = ReadNumber(key, "timeOut", state->timeOut);
     state->protocol = (int)ReadNumber(key, "protocol", (DWORD)state->protocol);
 }
@@ -148,12 +172,6 @@ static void ReadMainValues(HKEY key, AppState *state)
 static BOOL IsListedHost(const char *text)
 {
     return text[0] != '\0' && !isspace((unsigned char)text[0]);
-}
-
-/* A multi-string counts by its first text, as the current host does. */
-static BOOL IsHostEntryType(DWORD type)
-{
-    return IsTextType(type) || type == REG_MULTI_SZ;
 }
 
 void LoadHostList(HKEY key, StringList *hosts)
@@ -165,7 +183,7 @@ void LoadHostList(HKEY key, StringList *hosts)
         TextRead read = ReadValue(key, name, &type);
         if (read == TEXT_MISSING || read == TEXT_FAILED)
             break;
-        if (read == TEXT_READ && IsHostEntryType(type) && IsListedHost(textBuffer))
+        if (read == TEXT_READ && IsTextValueType(type) && IsListedHost(textBuffer))
             StringListAdd(hosts, textBuffer);
     }
 }
@@ -175,26 +193,40 @@ static BOOL OpenExistingKey(HKEY root, const char *path, HKEY *key)
     return RegOpenKeyExA(root, path, 0, KEY_QUERY_VALUE, key) == ERROR_SUCCESS;
 }
 
+/* The machine's key, made when missing; a standard user may neither make
+   nor write it, but still read it where it is. */
+static BOOL OpenMachineKey(const char *path, HKEY *key)
+{
+    return RegCreateKeyA(HKEY_LOCAL_MACHINE, path, key) == ERROR_SUCCESS
+           || OpenExistingKey(HKEY_LOCAL_MACHINE, path, key);
+}
+
+BOOL ReadSettingsFrom(AppState *state, HKEY machineKey, HKEY userKey)
+{
+    SetDefaults(state);
+    if (machineKey != NULL)
+        ReadMainValues(machineKey, state);
+    if (userKey != NULL)
+        ReadMainValues(userKey, state);
+    return state->host == NULL || state->host[0] == '\0';
+}
+
 BOOL LoadSettings(AppState *state)
 {
-    RegKeyGuard guard;
-    BOOL machineKey = RegCreateKeyA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, &guard.key) == ERROR_SUCCESS;
-    if (machineKey) {
-        SetDefaults(state);
-        ReadMainValues(guard.key, state);
-        guard.Close();
-    }
+    RegKeyGuard machine;
+    RegKeyGuard user;
+    if (!OpenMachineKey(SETTINGS_KEY, &machine.key))
+        machine.key = NULL;
     /* The user's copy, saved where the machine's key could not be written. */
-    BOOL userKey = OpenExistingKey(HKEY_CURRENT_USER, SETTINGS_KEY, &guard.key);
-    if (userKey) {
-        ReadMainValues(guard.key, state);
-        guard.Close();
-    }
-    BOOL hostMissing = (machineKey || userKey) && (state->host == NULL || state->host[0] == '\0');
-    if (OpenExistingKey(HKEY_CURRENT_USER, HOSTS_KEY, &guard.key)
-        || RegCreateKeyA(HKEY_LOCAL_MACHINE, HOSTS_KEY, &guard.key) == ERROR_SUCCESS) {
-        LoadHostList(guard.key, &state->hosts);
-        guard.Close();
+    if (!OpenExistingKey(HKEY_CURRENT_USER, SETTINGS_KEY, &user.key))
+        user.key = NULL;
+    BOOL hostMissing = ReadSettingsFrom(state, machine.key, user.key);
+    machine.Close();
+    user.Close();
+    if (OpenExistingKey(HKEY_CURRENT_USER, HOSTS_KEY, &user.key)
+        || OpenMachineKey(HOSTS_KEY, &user.key)) {
+        LoadHostList(user.key, &state->hosts);
+        user.Close();
     }
     return hostMissing;
 }
@@ -211,77 +243,90 @@ static BOOL WriteMainValues(HKEY key, const AppState *state)
     written &= WriteNumber(key, "maxAdjust", state->maxAdjust);
     written &= WriteNumber(key, "logOpts", (DWORD)state->logOpts);
     written &= WriteNumber(key, "adjOpt", (DWORD)state->adjOpt);
-    written &= WriteText(key, "logPath", TextOrEmpty(state->logPath));
+    written &= WriteTextOfType(key, "logPath", TextOrEmpty(state->logPath),
+                               state->logPathExpands ? REG_EXPAND_SZ : REG_SZ);
     written &= WriteNumber(key, "timeOut", state->timeOut);
     written &= WriteNumber(key, "protocol", (DWORD)state->protocol);
     return written;
 }
 
-static BOOL WriteHostList(HKEY key, const StringList *hosts)
+/* True for "host0" ... "host<count - 1>", spelled as they are written. */
+static BOOL IsListEntryName(const char *name, int count)
 {
-    BOOL written = TRUE;
-    for (int i = 0; i < hosts->itemCount; i++) {
-        char name[32];
-        FormatText(name, sizeof name, HOST_VALUE_FORMAT, i);
-        written &= WriteText(key, name, hosts->items[i]);
-    }
-    return written;
+    DWORD n = 0;
+    if (strncmp(name, "host", 4) != 0 || !ParseDecimal(name + 4, &n) || n >= (DWORD)count)
+        return FALSE;
+    char written[32];
+    FormatText(written, sizeof written, HOST_VALUE_FORMAT, (int)n);
+    return strcmp(written, name) == 0;
 }
 
-static BOOL DeleteOldHosts(HKEY settings)
+/* Deletes every value but the list's first count entries. */
+static BOOL DeleteValuesPast(HKEY hosts, int count)
 {
-    HKEY hosts;
-    LONG opened = RegOpenKeyExA(settings, HOSTS_SUBKEY, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &hosts);
-    if (opened != ERROR_SUCCESS)
-        return opened == ERROR_FILE_NOT_FOUND;
-    char name[256];
-    DWORD size = sizeof name;
-    /* Deleting shifts the rest down: the first value is always the next. */
-    LONG result;
-    while ((result = RegEnumValueA(hosts, 0, name, &size, NULL, NULL, NULL, NULL)) == ERROR_SUCCESS
-           && RegDeleteValueA(hosts, name) == ERROR_SUCCESS)
-        size = sizeof name;
-    RegCloseKey(hosts);
+    char *name = (char *)malloc(LONGEST_VALUE_NAME + 1);
+    DWORD index = 0;
+    LONG result = name != NULL ? ERROR_SUCCESS : ERROR_OUTOFMEMORY;
+    while (result == ERROR_SUCCESS) {
+        DWORD size = LONGEST_VALUE_NAME + 1;
+        result = RegEnumValueA(hosts, index, name, &size, NULL, NULL, NULL, NULL);
+        if (result == ERROR_SUCCESS && IsListEntryName(name, count))
+            index++;
+        else if (result == ERROR_SUCCESS)
+            result = RegDeleteValueA(hosts, name);
+    }
+    free(name);
     return result == ERROR_NO_MORE_ITEMS;
 }
 
+/* The new entries over the old ones, then what is past the new end: there
+   is never a moment without a list.  An empty list leaves no key, but for
+   the user's copy, whose key counts over the machine's even when empty. */
+static BOOL WriteHostList(HKEY settings, const StringList *hosts, BOOL keepEmptyKey)
+{
+    if (hosts->itemCount == 0 && !keepEmptyKey) {
+        LONG deleted = RegDeleteKeyA(settings, HOSTS_SUBKEY);
+        if (deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND)
+            return TRUE;
+    }
+    RegKeyGuard guard;
+    if (RegCreateKeyA(settings, HOSTS_SUBKEY, &guard.key) != ERROR_SUCCESS)
+        return FALSE;
+    for (int i = 0; i < hosts->itemCount; i++) {
+        char name[32];
+        FormatText(name, sizeof name, HOST_VALUE_FORMAT, i);
+        if (!WriteText(guard.key, name, hosts->items[i]))
+            return FALSE;
+    }
+    return DeleteValuesPast(guard.key, hosts->itemCount);
+}
+
 /* Every value and the list, under root; true when all of it was written.
-   The user's copy always keeps its hosts key, so that an empty list there
-   still counts over the machine's. */
+   Nothing is deleted once anything failed. */
 static BOOL WriteSettingsUnder(HKEY root, const AppState *state)
 {
     RegKeyGuard guard;
-    if (RegCreateKeyA(root, SETTINGS_KEY, &guard.key) != ERROR_SUCCESS)
+    if (RegCreateKeyA(root, SETTINGS_KEY, &guard.key) != ERROR_SUCCESS
+        || !WriteMainValues(guard.key, state))
         return FALSE;
-    BOOL written = WriteMainValues(guard.key, state);
-    /* The old list goes as a whole; an empty list leaves no key.  A key
-       that holds a subkey stays: its old entries go one by one. */
-    if (RegDeleteKeyA(guard.key, HOSTS_SUBKEY) != ERROR_SUCCESS)
-        written &= DeleteOldHosts(guard.key);
-    guard.Close();
-    if (state->hosts.itemCount > 0 || root == HKEY_CURRENT_USER) {
-        if (RegCreateKeyA(root, HOSTS_KEY, &guard.key) != ERROR_SUCCESS)
-            return FALSE;
-        written &= WriteHostList(guard.key, &state->hosts);
-        guard.Close();
-    }
-    return written;
+    return WriteHostList(guard.key, &state->hosts, root == HKEY_CURRENT_USER);
 }
 
-static void DeleteUserCopy(void)
+static BOOL DeleteUserCopy(void)
 {
     RegDeleteKeyA(HKEY_CURRENT_USER, HOSTS_KEY);
-    RegDeleteKeyA(HKEY_CURRENT_USER, SETTINGS_KEY);
+    LONG deleted = RegDeleteKeyA(HKEY_CURRENT_USER, SETTINGS_KEY);
+    return deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND;
 }
 
 /* A program without elevation cannot write the machine's key; its user's
-   own copy then keeps the settings, and is read over the machine's. */
+   own copy then keeps the settings, and is read over the machine's.  A
+   copy that cannot be removed would win over the newest set at the next
+   start: it holds that set too. */
 BOOL SaveSettings(const AppState *state)
 {
-    if (WriteSettingsUnder(HKEY_LOCAL_MACHINE, state)) {
-        DeleteUserCopy();
-        return TRUE;
-    }
+    if (WriteSettingsUnder(HKEY_LOCAL_MACHINE, state))
+        return DeleteUserCopy() || WriteSettingsUnder(HKEY_CURRENT_USER, state);
     return WriteSettingsUnder(HKEY_CURRENT_USER, state);
 }
 
@@ -301,11 +346,14 @@ void RegisterSoundEvents(void)
 
 /* The user's copy, where there is one, is read over the machine's key: the
    host goes there too. */
-void StoreCommandLineHost(const char *commandLine)
+BOOL StoreCommandLineHost(const char *commandLine)
 {
     RegKeyGuard guard;
     if (commandLine[0] == '\0')
-        return;
+        return TRUE;
+    /* Longer, it would be read back as no host at all. */
+    if (strlen(commandLine) > LONGEST_SETTING_TEXT)
+        return FALSE;
     BOOL written = FALSE;
     if (RegCreateKeyA(HKEY_LOCAL_MACHINE, SETTINGS_KEY, &guard.key) == ERROR_SUCCESS) {
         written = WriteText(guard.key, "host", commandLine);
@@ -320,4 +368,5 @@ void StoreCommandLineHost(const char *commandLine)
         WriteText(guard.key, "host", commandLine);
         guard.Close();
     }
+    return TRUE;
 }

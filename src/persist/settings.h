@@ -13,10 +13,19 @@ BOOL LoadSettings(AppState *state);
 BOOL SaveSettings(const AppState *state);
 void RegisterSoundEvents(void);
 
+/* The longest text a setting reads back. */
+#define LONGEST_SETTING_TEXT (TEXT_BUFFER_SIZE - 1)
+
 /* Reads the list "host0", "host1", ... of an open hosts key. */
 void LoadHostList(HKEY key, StringList *hosts);
 
-/* Stores a host given on the command line as the current host. */
-void StoreCommandLineHost(const char *commandLine);
+/* The defaults, then each value the machine's key holds, then each the
+   user's copy holds (either key may be missing: null); true when no host
+   came of it. */
+BOOL ReadSettingsFrom(AppState *state, HKEY machineKey, HKEY userKey);
+
+/* Stores a host given on the command line as the current host; false,
+   storing nothing, for one too long to be read back. */
+BOOL StoreCommandLineHost(const char *commandLine);
 
 #endif

@@ -12,6 +12,7 @@
 #include "base/stringlist.h"
 #include "base/textfmt.h"
 #include "resource.h"
+#include "persist/resultlog.h"
 #include "timeclient/adjustlimit.h"
 
 #define LOG_FILE_NAME_SIZE 256
@@ -136,35 +137,39 @@ static void TrimTrailingBlanks(char *text)
         text[--length] = '\0';
 }
 
-/* False, with the beep and the focus on the field, for a blank path. */
-static BOOL StoreLogPath(HWND dialog, AppState *state)
+/* The path of the field, without surrounding blanks, in textBuffer;
+   false, with the beep and the focus on the field, for a blank one. */
+static BOOL ReadLogPath(HWND dialog, const char **path)
 {
     GetDlgItemTextA(dialog, IDC_ADV_LOGPATH, textBuffer, TEXT_BUFFER_SIZE);
-    const char *path = textBuffer;
-    while (isspace((unsigned char)*path))
-        path++;
-    if (*path == '\0') {
-        MessageBeep((UINT)-1);
-        SetFocus(GetDlgItem(dialog, IDC_ADV_LOGPATH));
-        return FALSE;
-    }
-    state->logPath = ReplaceString(state->logPath, path);
-    if (state->logPath != NULL)
-        TrimTrailingBlanks(state->logPath);
-    return TRUE;
+    TrimTrailingBlanks(textBuffer);
+    *path = textBuffer;
+    while (isspace((unsigned char)**path))
+        (*path)++;
+    if (**path != '\0')
+        return TRUE;
+    MessageBeep((UINT)-1);
+    SetFocus(GetDlgItem(dialog, IDC_ADV_LOGPATH));
+    return FALSE;
 }
 
+/* Checked first, stored all together: a refused path leaves every
+   setting as it was, as Cancel then promises. */
 static void OnOk(HWND dialog, AppState *state)
 {
+    int logOpts = ChosenLogOpts(dialog);
+    const char *path = NULL;
+    if (logOpts != 0 && !ReadLogPath(dialog, &path))
+        return;
+    if (path != NULL)
+        state->logPath = ReplaceString(state->logPath, path);
     if (state->sysTray) {
         ApplyPeriod(dialog, state);
         state->quiet = IsDlgButtonChecked(dialog, IDC_ADV_QUIET) ? 1 : 0;
     }
     state->adjOpt = ChosenAdjOpt(dialog);
     state->protocol = IsDlgButtonChecked(dialog, IDC_ADV_SNTP) ? PROTOCOL_SNTP : PROTOCOL_TIME;
-    state->logOpts = ChosenLogOpts(dialog);
-    if (state->logOpts != 0 && !StoreLogPath(dialog, state))
-        return;
+    state->logOpts = logOpts;
     EndDialog(dialog, 0);
 }
 
@@ -215,12 +220,14 @@ static void OnQuietClicked(HWND dialog, const AppState *state)
     CheckDlgButton(dialog, IDC_ADV_QUIET, BST_UNCHECKED);
 }
 
-/* The stored path, quoted so that one with blanks is still one file. */
+/* The stored path as the log is written to it, quoted so that one with
+   blanks is still one file. */
 static void OnViewClicked(const AppState *state)
 {
-    if (state->logOpts == 0 || state->logPath == NULL)
+    char path[2 * TEXT_BUFFER_SIZE];
+    if (state->logOpts == 0 || !LogFilePath(state, path, sizeof path))
         return;
-    FormatText(textBuffer, sizeof textBuffer, NOTEPAD_COMMAND, state->logPath);
+    FormatText(textBuffer, sizeof textBuffer, NOTEPAD_COMMAND, path);
     WinExec(textBuffer, SW_SHOWNORMAL);
 }
 

@@ -36,6 +36,10 @@ char startupLinkPath[STARTUP_LINK_PATH_SIZE];
    that an emptied field removes. */
 static LRESULT shownHost = CB_ERR;
 
+/* The main dialog while it is open: the end of the Windows session saves
+   the settings without destroying it. */
+static HWND openDialog;
+
 static void SetField(HWND dialog, int id, const char *text)
 {
     SetDlgItemTextA(dialog, id, text);
@@ -145,6 +149,7 @@ static BOOL OnInitDialog(HWND dialog, LPARAM startFetch)
         EndDialog(dialog, 0);
         return FALSE;
     }
+    openDialog = dialog;
     FillHostBox(dialog, state);
     ShowOptions(dialog, state);
     PlaceDialog(dialog);
@@ -484,8 +489,15 @@ static void StoreHostList(HWND dialog, AppState *state)
     }
 }
 
+void KeepOpenDialogHosts(AppState *state)
+{
+    if (openDialog != NULL && IsWindow(openDialog))
+        StoreHostList(openDialog, state);
+}
+
 static void OnDestroy(HWND dialog)
 {
+    openDialog = NULL;
     KillTimer(dialog, AUTO_CLOSE_TIMER_ID);
     KillTimer(dialog, CLOCK_TIMER_ID);
     AppState *state = AppStateOf(mainWindow);

@@ -16,6 +16,10 @@ extern char startupLinkPath[STARTUP_LINK_PATH_SIZE];
 /* Back at rest: "&Get time" and "&Close" as they were, the cursor released. */
 void ResetRequestControls(HWND dialog, AppState *state);
 
+/* The host list of the open main dialog, if one is open, into the record:
+   what the end of the session saves. */
+void KeepOpenDialogHosts(AppState *state);
+
 /* Creation parameter: nonzero asks for a fetch at once. */
 INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -114,12 +114,15 @@ TEST_F(Installer, InstallsRunsAndUninstallsSilently)
     EXPECT_EQ(Text("host"), "a.invalid") << "the settings stay";
 }
 
+/* The uninstalling user's own copy too: it would win over a reinstall. */
 TEST_F(Installer, PurgeAlsoRemovesTheSettings)
 {
     SeedText("host", "a.invalid");
+    SetRegString(HKEY_CURRENT_USER, SETTINGS_KEY, "host", "b.invalid");
     ASSERT_EQ(RunAndWait(SetupPath(), "/S"), 0u);
     std::string folder = ReadRegString(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation");
     ASSERT_EQ(RunAndWait(folder + "\\uninstall.exe", "/S /PURGE"), 0u);
     EXPECT_TRUE(WaitUntil([&] { return !KeyExists(HKEY_LOCAL_MACHINE, SETTINGS_KEY); }, kWait));
+    EXPECT_TRUE(WaitUntil([&] { return !KeyExists(HKEY_CURRENT_USER, SETTINGS_KEY); }, kWait));
     EXPECT_TRUE(WaitUntil([&] { return !Exists(folder); }, kWait));
 }

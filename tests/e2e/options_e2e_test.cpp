@@ -111,6 +111,35 @@ TEST_F(Options, AdvancedShowsTheSettingsAndKeepsWhatOkAndTypingStore)
     EXPECT_EQ(Number("protocol"), 1);
 }
 
+/* OK checks the path before it stores anything: after the beep, Cancel
+   leaves every setting as it was. */
+TEST_F(Options, ARefusedPathStoresNothing)
+{
+    SeedOpening();
+    SeedNumber("sysTray", 1);
+    SeedNumber("timeOut", 5);
+    OptionsRun run;
+    ASSERT_NE(run.main, (HWND)NULL);
+    HWND advanced = run.OpenAdvanced();
+    ASSERT_NE(advanced, (HWND)NULL);
+    CheckRadioButton(advanced, IDC_ADV_TIMEPROTOCOL, IDC_ADV_SNTP, IDC_ADV_SNTP);
+    CheckRadioButton(advanced, IDC_ADV_PROMPT, IDC_ADV_ACCEPT, IDC_ADV_ACCEPT);
+    TypeIntoEdit(advanced, IDC_ADV_PERIOD, "15");
+    Click(advanced, IDC_ADV_QUIET);
+    Click(advanced, IDC_ADV_VERBOSE);
+    TypeIntoEdit(advanced, IDC_ADV_LOGPATH, "");
+    Click(advanced, IDC_ADV_OK);
+    EXPECT_TRUE(IsWindow(advanced)) << "logging without a path stays open";
+    Click(advanced, IDC_ADV_CANCEL);
+    ASSERT_TRUE(Closes(advanced));
+    ASSERT_TRUE(run.Exit());
+    EXPECT_EQ(Number("protocol"), 0);
+    EXPECT_EQ(Number("adjOpt"), 0);
+    EXPECT_EQ(Number("logOpts"), 0);
+    EXPECT_EQ(Number("timeOut"), 5);
+    EXPECT_EQ(Number("quiet"), 0);
+}
+
 TEST_F(Options, WithoutTheTrayThePeriodAndQuietStayAsTheyWere)
 {
     SeedOpening();

@@ -177,19 +177,23 @@ TEST_F(QuietRun, ABigChangeIsAskedAndCancelLeavesTheClockAlone)
     EXPECT_EQ(line[7], "ignore");
 }
 
+/* A log that cannot be opened, and one whose line cannot be written (a
+   full device), are both reported with the path. */
 TEST_F(QuietRun, AnUnwritableLogIsReportedWithItsPath)
 {
-    TestTimeServer server(TimeReply::Now(0).EarlyInSecond());
-    SeedResident(server.Address());
-    SeedNumber("logOpts", 1);
-    SeedNumber("reportOnly", 0);
-    SeedNumber("maxAdjust", 0);
-    SeedText("logPath", "C:\\no\\such\\folder\\horavex.log");
-    BoxAnswerer clockError("horavex Error", IDOK, kAnyHoravex);
-    BoxAnswerer logError("Log Error", IDOK, kAnyHoravex);
-    HoravexProcess horavex;
-    ASSERT_TRUE(logError.WaitForCount(1, 10000));
-    EXPECT_EQ(logError.Text(), "Error writing to log file C:\\no\\such\\folder\\horavex.log");
-    EXPECT_EQ(logError.Owner(), horavex.MainWindow());
-    EXPECT_TRUE(horavex.Close());
+    for (const char *path : {"C:\\no\\such\\folder\\horavex.log", "Z:\\dev\\full"}) {
+        TestTimeServer server(TimeReply::Now(0).EarlyInSecond());
+        SeedResident(server.Address());
+        SeedNumber("logOpts", 1);
+        SeedNumber("reportOnly", 0);
+        SeedNumber("maxAdjust", 0);
+        SeedText("logPath", path);
+        BoxAnswerer clockError("horavex Error", IDOK, kAnyHoravex);
+        BoxAnswerer logError("Log Error", IDOK, kAnyHoravex);
+        HoravexProcess horavex;
+        ASSERT_TRUE(logError.WaitForCount(1, 10000)) << path;
+        EXPECT_EQ(logError.Text(), std::string("Error writing to log file ") + path);
+        EXPECT_EQ(logError.Owner(), horavex.MainWindow());
+        EXPECT_TRUE(horavex.Close());
+    }
 }

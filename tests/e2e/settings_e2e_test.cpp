@@ -93,6 +93,22 @@ TEST_F(Settings, ACommandLineHostCountsOnTheVeryFirstStart)
     EXPECT_EQ(Number("attempts"), 3);
 }
 
+/* Longer than the settings read back, it would replace the host with none:
+   it is refused, and the start goes on with the host it had. */
+TEST_F(Settings, ACommandLineHostTooLongToReadBackIsRefused)
+{
+    SeedText("host", "a.invalid");
+    BoxAnswerer refusal("horavex Error", IDOK, kAnyHoravex);
+    BoxAnswerer warning("NTP Service", IDOK, kAnyHoravex);
+    HoravexProcess horavex(std::string(512, 'h'));
+    ASSERT_TRUE(CloseOnceItsDialogShows(horavex));
+    ASSERT_EQ(refusal.Count(), 1);
+    EXPECT_EQ(refusal.Text(), "The host name on the command line is too long (more than 511 "
+                              "characters): it was not stored");
+    EXPECT_EQ(warning.Count(), 0);
+    EXPECT_EQ(Text("host"), "a.invalid");
+}
+
 TEST_F(Settings, TheCommandLineIsStoredUnchanged)
 {
     HoravexProcess horavex("\"two words\"");
@@ -277,6 +293,24 @@ TEST_F(Settings, ACancelledSessionEndSavesNothingAndTheEndSavesAll)
     EXPECT_EQ(Number("attempts"), 3);
     EXPECT_EQ(Text("host"), server.Address());
     EXPECT_TRUE(server.WaitForClosedByClient(1, 5000)) << "its request's socket was closed";
+}
+
+/* The end of the Windows session does not destroy the open dialog: its
+   host list is taken before the save. */
+TEST_F(Settings, TheSessionsEndKeepsTheHostsOfTheOpenDialog)
+{
+    SeedText("host", "b.invalid");
+    SeedNumber("autoStart", 0);
+    SeedHosts({"a.invalid", "b.invalid", "c.invalid"});
+    HoravexProcess horavex;
+    HWND dialog = WaitForDialogWith(horavex.Id(), IDC_MAIN_STARTUP, 10000);
+    ASSERT_NE(dialog, (HWND)NULL);
+    TypeIntoCombo(dialog, IDC_MAIN_HOST, "");
+    ASSERT_EQ(ComboEntries(dialog, IDC_MAIN_HOST).size(), 2u);
+    EXPECT_EQ(SendMessageA(horavex.MainWindow(), WM_QUERYENDSESSION, 0, 0), 1);
+    SendMessageA(horavex.MainWindow(), WM_ENDSESSION, TRUE, 0);
+    ASSERT_TRUE(horavex.WaitForExit(10000));
+    EXPECT_EQ(StoredHosts(), (std::vector<std::string>{"a.invalid", "c.invalid"}));
 }
 
 TEST_F(Settings, WhenTheSettingsCannotBeOpenedTheProgramRunsOnWithoutThem)

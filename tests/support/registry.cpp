@@ -1,5 +1,7 @@
 #include "registry.h"
 
+#include <stdio.h>
+
 #include <sddl.h>
 #include <string.h>
 
@@ -117,7 +119,8 @@ DanglingKeyLink::~DanglingKeyLink()
     }
 }
 
-UnwritableKey::UnwritableKey(HKEY root, const char *path) : root_(root), path_(path)
+UnwritableKey::UnwritableKey(HKEY root, const char *path, DWORD denied)
+    : root_(root), path_(path)
 {
     HKEY key;
     if (RegCreateKeyA(root, path, &key) != ERROR_SUCCESS)
@@ -126,12 +129,14 @@ UnwritableKey::UnwritableKey(HKEY root, const char *path) : root_(root), path_(p
     RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, NULL, &size);
     saved_.resize(size);
     PSECURITY_DESCRIPTOR denying = NULL;
-    /* Everyone: no values set, no subkeys made, nothing deleted; the rest,
-       the right to change this back included, allowed. */
+    /* Everyone: the denied rights refused; the rest, the right to change
+       this back included, allowed. */
+    char sddl[64];
+    snprintf(sddl, sizeof sddl, "D:(D;;0x%lx;;;WD)(A;;KA;;;WD)", (unsigned long)denied);
     if (size != 0
         && RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, &saved_[0], &size) == ERROR_SUCCESS
-        && ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(D;;0x10006;;;WD)(A;;KA;;;WD)",
-                                                                SDDL_REVISION_1, &denying, NULL)) {
+        && ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &denying,
+                                                                NULL)) {
         made_ = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, denying) == ERROR_SUCCESS;
         LocalFree(denying);
     }

@@ -70,10 +70,12 @@ private:
 
 /* A key (made if missing) whose security lets everyone read it but write
    no value into it, as HKEY_LOCAL_MACHINE is for a program without
-   elevation; its own security is put back at the end. */
+   elevation (by default neither make subkeys nor delete it either); its
+   own security is put back at the end. */
 class UnwritableKey {
 public:
-    UnwritableKey(HKEY root, const char *path);
+    UnwritableKey(HKEY root, const char *path,
+                  DWORD denied = DELETE | KEY_SET_VALUE | KEY_CREATE_SUB_KEY);
     ~UnwritableKey();
     UnwritableKey(const UnwritableKey &) = delete;
     UnwritableKey &operator=(const UnwritableKey &) = delete;
