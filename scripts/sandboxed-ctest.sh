@@ -1,11 +1,13 @@
 #!/bin/sh
-# The inside of scripts/test.sh, run in its private network namespace:
-# brings up loopback, an X display, the Wine prefix and one wineserver for
-# the whole run, then ctest.
+# The inside of scripts/test.sh, run in its private network and mount
+# namespaces: brings up loopback, the tests' own /etc/hosts, an X display,
+# the Wine prefix and one wineserver for the whole run, then ctest.
 set -eu
 cd "$(dirname "$0")/.."
 
 ip link set lo up
+# Names with several addresses; the machine's own file is not touched.
+mount --bind tests/support/hosts /etc/hosts
 
 . scripts/wine-env.sh
 echo "Testing the ${bits}-bit build ($build)."

@@ -2,7 +2,8 @@
 # Installs what is missing, builds, and runs the whole test suite: on a
 # private X display, in a private Wine prefix (build/wineprefix), inside a
 # network namespace that holds nothing but loopback.  Extra arguments go
-# to ctest (for example -R quiet).
+# to ctest (for example -R quiet).  The namespace's /etc/hosts is
+# tests/support/hosts.
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -23,4 +24,4 @@ else
     scripts/build.sh 32 notests
     scripts/build.sh 64
 fi
-exec unshare --net -- scripts/sandboxed-ctest.sh "$@"
+exec unshare --net --mount -- scripts/sandboxed-ctest.sh "$@"

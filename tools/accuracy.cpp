@@ -83,7 +83,7 @@ int main(int argc, char **argv)
     int protocol = strcmp(argv[2], "sntp") == 0 ? PROTOCOL_SNTP : PROTOCOL_TIME;
     double trueMs = atof(argv[3]);
     WSADATA data;
-    WSAStartup(MAKEWORD(1, 1), &data);
+    WSAStartup(MAKEWORD(2, 2), &data);
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = OwnerProc;
     windowClass.cbWndExtra = sizeof(LONG_PTR);

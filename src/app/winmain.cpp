@@ -1,6 +1,6 @@
 #include <windows.h>
 #include <commctrl.h>
-#include <winsock.h>
+#include <winsock2.h>
 
 #include "base/appstate.h"
 #include "base/globals.h"
@@ -33,15 +33,15 @@ static BOOL AnotherInstanceRuns(HINSTANCE previous)
 static int RunInstance(HINSTANCE instance, LPSTR commandLine);
 
 /* Before the main window: the loop of its empty-host warning can already
-   run a request. */
+   run a request.  Version 2.2: names resolve to IPv6 and IPv4 addresses. */
 static BOOL StartWinsock(void)
 {
     WSADATA data;
-    if (WSAStartup(MAKEWORD(1, 1), &data) != 0) {
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
         MessageBoxA(NULL, "Could not find winsock.dll!", "Winsock Error", MB_OK);
         return FALSE;
     }
-    if (LOBYTE(data.wVersion) != 1 || HIBYTE(data.wVersion) != 1) {
+    if (LOBYTE(data.wVersion) != 2 || HIBYTE(data.wVersion) != 2) {
         WSACleanup();
         MessageBoxA(NULL, "Wrong winsock version", "Winsock Error", MB_OK);
         return FALSE;

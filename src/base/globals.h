@@ -10,6 +10,8 @@
 #define UM_SOCKET (WM_USER + 2)
 #define UM_OPENDIALOG (WM_USER + 3)
 #define UM_TRAY (WM_USER + 4)
+/* A request's name lookup is done (wParam: the lookup's tag). */
+#define UM_RESOLVED (WM_USER + 5)
 
 #define TEXT_BUFFER_SIZE 512
 

@@ -8,8 +8,6 @@
 #include "base/textfmt.h"
 #include "timeclient/sockerr.h"
 
-#define TIME_SERVICE "time"
-#define SNTP_SERVICE "ntp"
 #define TIME_EVENTS (FD_READ | FD_CONNECT | FD_CLOSE)
 /* UDP has no connection: a read, or an error the stack reports. */
 #define SNTP_EVENTS (FD_READ | FD_CLOSE)
@@ -27,6 +25,8 @@ void FreeTimeRequest(TimeRequest *request)
     if (request == NULL)
         return;
     EndRequest(request);
+    if (request->socketEvent != NULL)
+        WSACloseEvent(request->socketEvent);
     free(request);
 }
 
@@ -42,14 +42,15 @@ BOOL RequestOwnedBy(const TimeRequest *request, HWND window)
 
 static void ArmTimer(TimeRequest *request, DWORD ms)
 {
-    SetTimer(request->owner, REQUEST_TIMER_ID, ms, NULL);
+    if (request->owner != NULL)
+        SetTimer(request->owner, REQUEST_TIMER_ID, ms, NULL);
     request->timerArmed = 1;
     request->timerDue = GetTickCount() + ms;
 }
 
 static void DisarmTimer(TimeRequest *request)
 {
-    if (request->timerArmed)
+    if (request->timerArmed && request->owner != NULL)
         KillTimer(request->owner, REQUEST_TIMER_ID);
     request->timerArmed = 0;
 }
@@ -71,6 +72,8 @@ static void CloseExchange(TimeRequest *request)
 void EndRequest(TimeRequest *request)
 {
     CloseExchange(request);
+    ReleaseResolving(request->resolving);
+    request->resolving = NULL;
     request->busy = 0;
 }
 
@@ -96,18 +99,19 @@ static OutcomeKind Finish(TimeRequest *request, RequestOutcome *outcome, Outcome
     return Report(outcome, kind);
 }
 
-static OutcomeKind Fail(TimeRequest *request, RequestOutcome *outcome, FailureKind failure,
-                        const char *format, ...) HORAVEX_PRINTF(4, 5);
+static void Note(RequestOutcome *outcome, FailureKind failure, int socketError,
+                 const char *format, ...) HORAVEX_PRINTF(4, 5);
 
-static OutcomeKind Fail(TimeRequest *request, RequestOutcome *outcome, FailureKind failure,
-                        const char *format, ...)
+/* What became of an address, kept for the report. */
+static void Note(RequestOutcome *outcome, FailureKind failure, int socketError,
+                 const char *format, ...)
 {
     va_list args;
     va_start(args, format);
     FormatTextV(outcome->report, sizeof outcome->report, format, args);
     va_end(args);
     outcome->failure = failure;
-    return Finish(request, outcome, OUTCOME_FAILED);
+    outcome->socketError = socketError;
 }
 
 /* The host as a report shows it: a control character would split it. */
@@ -117,143 +121,189 @@ static const char *ShownHost(const TimeRequest *request, char *shown, size_t siz
     return shown;
 }
 
-static OutcomeKind FailWithSocketError(TimeRequest *request, RequestOutcome *outcome, int code)
+static void NoteSocketError(TimeRequest *request, RequestOutcome *outcome, int code)
 {
     char host[TEXT_BUFFER_SIZE];
-    return Fail(request, outcome, FAILURE_EXCHANGE, "No answer from: %s (%d: %s)",
-                ShownHost(request, host, sizeof host), code, SocketErrorText(code));
+    Note(outcome, FAILURE_EXCHANGE, code, "No answer from: %s (%d: %s)",
+         ShownHost(request, host, sizeof host), code, SocketErrorText(code));
 }
 
-static BOOL ResolveHost(const char *host, struct in_addr *address)
+static BOOL MoreAddressesFollow(const TimeRequest *request)
 {
-    /* No host name holds one: such a name is unknown, and never looked up. */
-    if (HasControlCharacter(host)) {
-        WSASetLastError(WSAHOST_NOT_FOUND);
-        return FALSE;
-    }
-    address->s_addr = inet_addr(host);
-    if (address->s_addr != INADDR_NONE)
-        return TRUE;
-    const struct hostent *entry = gethostbyname(host);
-    if (entry == NULL || entry->h_addr_list[0] == NULL)
-        return FALSE;
-    memcpy(address, entry->h_addr_list[0], sizeof *address);
-    return TRUE;
+    return request->addressIndex + 1 < request->addresses.count;
 }
 
-SOCKET OpenServerSocket(const char *host, DWORD port, const char *service, int type,
-                        struct sockaddr_in *address, char *step, size_t stepSize)
+static const SOCKADDR_STORAGE *AddressInUse(const TimeRequest *request)
 {
-    memset(address, 0, sizeof *address);
-    address->sin_family = AF_INET;
-    if (!ResolveHost(host, &address->sin_addr)) {
-        char shown[TEXT_BUFFER_SIZE];
-        CopyPrintable(shown, sizeof shown, host);
-        FormatText(step, stepSize, "horavex: %s: unknown host", shown);
-        return INVALID_SOCKET;
-    }
-    if (port != 0) {
-        address->sin_port = htons((u_short)port);
-    } else {
-        const struct servent *entry = getservbyname(service, type == SOCK_DGRAM ? "udp" : "tcp");
-        if (entry == NULL) {
-            FormatText(step, stepSize, "horavex: getservbyname failed");
-            return INVALID_SOCKET;
-        }
-        address->sin_port = (u_short)entry->s_port;
-    }
-    SOCKET serverSocket = socket(AF_INET, type, 0);
-    if (serverSocket == INVALID_SOCKET)
-        FormatText(step, stepSize, "horavex: could not get socket");
-    return serverSocket;
+    return &request->addresses.items[request->addressIndex];
 }
 
-SOCKET OpenTimeSocket(const char *host, DWORD port, const char *service,
-                      struct sockaddr_in *address, char *step, size_t stepSize)
+/* The manners belong to one address of one host: a new host starts
+   afresh, a new address of it too. */
+static ServerManners *MannersOf(TimeRequest *request, const SOCKADDR_STORAGE *address)
 {
-    return OpenServerSocket(host, port, service, SOCK_STREAM, address, step, stepSize);
+    if (strcmp(request->mannersHost, request->host) != 0) {
+        request->mannersCount = 0;
+        lstrcpynA(request->mannersHost, request->host, sizeof request->mannersHost);
+    }
+    for (int i = 0; i < request->mannersCount; i++)
+        if (SameAddress(&request->manners[i].address, address))
+            return &request->manners[i].manners;
+    /* A pool rotates its addresses: the oldest one known gives way. */
+    if (request->mannersCount == MANNERS_BOOK_SIZE) {
+        memmove(&request->manners[0], &request->manners[1],
+                (MANNERS_BOOK_SIZE - 1) * sizeof request->manners[0]);
+        request->mannersCount--;
+    }
+    AddressManners *entry = &request->manners[request->mannersCount++];
+    memset(entry, 0, sizeof *entry);
+    entry->address = *address;
+    return &entry->manners;
 }
 
-/* A socket for the exchange, its notifications going to the owner. */
+ServerManners *CurrentManners(TimeRequest *request)
+{
+    int count = request->addresses.count;
+    if (count == 0)
+        return NULL;
+    int index = request->addressIndex < count ? request->addressIndex : count - 1;
+    return MannersOf(request, &request->addresses.items[index]);
+}
+
+/* The socket's notifications: to the owner, or to the record's event. */
+static BOOL NotifyOwner(TimeRequest *request, long events)
+{
+    if (request->owner != NULL)
+        return WSAAsyncSelect(request->sock, request->owner, UM_SOCKET, events) != SOCKET_ERROR;
+    if (request->socketEvent == NULL)
+        request->socketEvent = WSACreateEvent();
+    return request->socketEvent != NULL
+           && WSAEventSelect(request->sock, request->socketEvent, events) != SOCKET_ERROR;
+}
+
+/* A socket for the address in use, its notifications going to the owner. */
 static BOOL OpenExchangeSocket(TimeRequest *request, RequestOutcome *outcome)
 {
     BOOL sntp = request->protocol == PROTOCOL_SNTP;
-    request->sock = OpenServerSocket(request->host, sntp ? SNTP_PORT : request->port,
-                                     sntp ? SNTP_SERVICE : TIME_SERVICE,
-                                     sntp ? SOCK_DGRAM : SOCK_STREAM, &request->address,
-                                     outcome->report, sizeof outcome->report);
-    if (request->sock != INVALID_SOCKET
-        && WSAAsyncSelect(request->sock, request->owner, UM_SOCKET,
-                          sntp ? SNTP_EVENTS : TIME_EVENTS) == SOCKET_ERROR)
-        FormatText(outcome->report, sizeof outcome->report, "WSAAsyncSelect Error!");
-    else if (request->sock != INVALID_SOCKET)
+    request->sock = socket(AddressInUse(request)->ss_family, sntp ? SOCK_DGRAM : SOCK_STREAM,
+                           sntp ? IPPROTO_UDP : IPPROTO_TCP);
+    if (request->sock == INVALID_SOCKET) {
+        Note(outcome, FAILURE_SOCKET, WSAGetLastError(), "horavex: could not get socket");
+        return FALSE;
+    }
+    if (NotifyOwner(request, sntp ? SNTP_EVENTS : TIME_EVENTS))
         return TRUE;
-    outcome->socketError = WSAGetLastError();
-    outcome->failure = FAILURE_SOCKET;
-    Finish(request, outcome, OUTCOME_FAILED);
+    Note(outcome, FAILURE_SOCKET, WSAGetLastError(), "WSAAsyncSelect Error!");
+    CloseExchange(request);
     return FALSE;
 }
 
-/* The manners belong to one host: a new host starts afresh. */
-static void MannersFor(TimeRequest *request)
-{
-    if (strcmp(request->mannersHost, request->host) == 0)
-        return;
-    memset(&request->manners, 0, sizeof request->manners);
-    lstrcpynA(request->mannersHost, request->host, sizeof request->mannersHost);
-}
-
 /* The packet goes, and the time limit for its answer starts. */
-static OutcomeKind SendPacket(TimeRequest *request, RequestOutcome *outcome)
+static BOOL SendPacket(TimeRequest *request, ServerManners *manners, RequestOutcome *outcome)
 {
     request->waitingToSend = 0;
-    if (!SendSntpRequest(request->sock, &request->sntp, &request->manners))
-        return FailWithSocketError(request, outcome, WSAGetLastError());
+    if (!SendSntpRequest(request->sock, &request->sntp, manners)) {
+        NoteSocketError(request, outcome, WSAGetLastError());
+        return FALSE;
+    }
     request->connectTime = GetTickCount() - request->startTick;
-    ArmTimer(request, SNTP_TIME_LIMIT_MS);
-    return Report(outcome, OUTCOME_WAITING);
+    ArmTimer(request, MoreAddressesFollow(request) ? ADDRESS_TIME_LIMIT_MS : SNTP_TIME_LIMIT_MS);
+    return TRUE;
 }
 
-/* A server that refused us, or asked for fewer requests than a fetch
-   waits out, gets no packet. */
-static int StartSntpExchange(TimeRequest *request, RequestOutcome *outcome)
+/* An address that refused us, or asked for fewer requests than a fetch
+   waits out, gets no packet; while another address of the name follows,
+   one that asked for fewer requests at all gives way to it. */
+static BOOL TrySntpAddress(TimeRequest *request, RequestOutcome *outcome)
 {
     char host[TEXT_BUFFER_SIZE];
     DWORD waitMs = 0;
-    MannersFor(request);
-    if (!SntpSendAllowed(&request->manners, ShownHost(request, host, sizeof host), &waitMs,
+    ServerManners *manners = MannersOf(request, AddressInUse(request));
+    DWORD longestWaitMs = MoreAddressesFollow(request) ? SNTP_SPACING_MS : SNTP_LONGEST_WAIT_MS;
+    if (!SntpSendAllowed(manners, ShownHost(request, host, sizeof host), longestWaitMs, &waitMs,
                          outcome->report, sizeof outcome->report)) {
         outcome->failure = FAILURE_HELD;
-        Finish(request, outcome, OUTCOME_FAILED);
-        return 0;
+        return FALSE;
     }
     if (!OpenExchangeSocket(request, outcome))
-        return 0;
+        return FALSE;
     request->connected = 1;
     /* Connected, the stack drops datagrams from any other address or port. */
-    if (connect(request->sock, (const struct sockaddr *)&request->address,
-                sizeof request->address) != 0) {
-        FailWithSocketError(request, outcome, WSAGetLastError());
-        return 0;
+    if (connect(request->sock, (const struct sockaddr *)AddressInUse(request),
+                request->addresses.lengths[request->addressIndex]) != 0) {
+        NoteSocketError(request, outcome, WSAGetLastError());
+        return FALSE;
     }
-    if (waitMs != 0) {
-        request->waitingToSend = 1;
-        ArmTimer(request, waitMs);
-        return 1;
-    }
-    return SendPacket(request, outcome) == OUTCOME_WAITING;
+    if (waitMs == 0)
+        return SendPacket(request, manners, outcome);
+    request->waitingToSend = 1;
+    ArmTimer(request, waitMs);
+    return TRUE;
 }
 
-static int StartTimeExchange(TimeRequest *request, RequestOutcome *outcome)
+static BOOL TryTimeAddress(TimeRequest *request, RequestOutcome *outcome)
 {
     if (!OpenExchangeSocket(request, outcome))
-        return 0;
+        return FALSE;
     /* Non-blocking: the outcome arrives as FD_CONNECT. */
-    connect(request->sock, (const struct sockaddr *)&request->address, sizeof request->address);
-    return 1;
+    connect(request->sock, (const struct sockaddr *)AddressInUse(request),
+            request->addresses.lengths[request->addressIndex]);
+    if (MoreAddressesFollow(request))
+        ArmTimer(request, ADDRESS_TIME_LIMIT_MS);
+    return TRUE;
 }
 
-/* One exchange of the fetch: each resolves and connects afresh. */
+/* From the address in use on, until one is under way; when none is, the
+   last one's failure ends the request, with the count of addresses. */
+static int TryAddresses(TimeRequest *request, RequestOutcome *outcome)
+{
+    for (; request->addressIndex < request->addresses.count; request->addressIndex++) {
+        BOOL underWay = request->protocol == PROTOCOL_SNTP ? TrySntpAddress(request, outcome)
+                                                           : TryTimeAddress(request, outcome);
+        if (underWay)
+            return 1;
+        CloseExchange(request);
+    }
+    if (request->addresses.count > 1) {
+        char count[48];
+        FormatText(count, sizeof count, ", %d addresses tried", request->addresses.count);
+        size_t length = strlen(outcome->report);
+        lstrcpynA(outcome->report + length, count, (int)(sizeof outcome->report - length));
+    }
+    Finish(request, outcome, OUTCOME_FAILED);
+    return 0;
+}
+
+/* The address in use failed (outcome says how): the next one of the name. */
+static OutcomeKind AddressFailed(TimeRequest *request, RequestOutcome *outcome)
+{
+    CloseExchange(request);
+    request->addressIndex++;
+    if (TryAddresses(request, outcome))
+        return Report(outcome, OUTCOME_WAITING);
+    return outcome->kind;
+}
+
+static int FailLookup(TimeRequest *request, RequestOutcome *outcome, int error)
+{
+    char host[TEXT_BUFFER_SIZE];
+    Note(outcome, FAILURE_SOCKET, error, "horavex: %s: unknown host",
+         ShownHost(request, host, sizeof host));
+    Finish(request, outcome, OUTCOME_FAILED);
+    return 0;
+}
+
+static int TryResolvedAddresses(TimeRequest *request, RequestOutcome *outcome, int error)
+{
+    if (error != 0)
+        return FailLookup(request, outcome, error);
+    request->addressIndex = 0;
+    return TryAddresses(request, outcome);
+}
+
+/* One exchange of the fetch: each resolves and connects afresh.  A name is
+   looked up in a thread of its own, so that the windows stay responsive;
+   an address as written, and a request without a window, need no wait. */
 static int StartExchange(TimeRequest *request, RequestOutcome *outcome)
 {
     request->startTick = GetTickCount();
@@ -261,9 +311,20 @@ static int StartExchange(TimeRequest *request, RequestOutcome *outcome)
     request->reply.length = 0;
     request->connected = 0;
     request->sntp.answered = 1;
-    if (request->protocol == PROTOCOL_SNTP)
-        return StartSntpExchange(request, outcome);
-    return StartTimeExchange(request, outcome);
+    request->addressIndex = 0;
+    request->addresses.count = 0;
+    BOOL sntp = request->protocol == PROTOCOL_SNTP;
+    u_short port = sntp ? SNTP_PORT : (u_short)request->port;
+    int type = sntp ? SOCK_DGRAM : SOCK_STREAM;
+    if (request->owner == NULL || IsAddressLiteral(request->host))
+        return TryResolvedAddresses(request, outcome,
+                                    ResolveServer(request->host, port, type, &request->addresses));
+    request->resolveTag++;
+    request->resolving = StartResolving(request->host, port, type, request->owner, UM_RESOLVED,
+                                        request->resolveTag);
+    if (request->resolving == NULL)
+        return FailLookup(request, outcome, WSA_NOT_ENOUGH_MEMORY);
+    return 1;
 }
 
 int StartFetch(TimeRequest *request, HWND owner, const char *host, int protocol, DWORD port,
@@ -332,11 +393,14 @@ static OutcomeKind TakeReading(TimeRequest *request, RequestOutcome *outcome)
 /* The Time protocol: connect, then the four bytes. */
 static OutcomeKind OnTimeSocket(TimeRequest *request, LPARAM lParam, RequestOutcome *outcome)
 {
-    if (WSAGETSELECTERROR(lParam) != 0)
-        return Fail(request, outcome, FAILURE_CONNECTION, "Error connecting to: %s",
-                    request->host);
+    if (WSAGETSELECTERROR(lParam) != 0) {
+        Note(outcome, FAILURE_CONNECTION, WSAGETSELECTERROR(lParam), "Error connecting to: %s",
+             request->host);
+        return AddressFailed(request, outcome);
+    }
     switch (WSAGETSELECTEVENT(lParam)) {
     case FD_CONNECT:
+        DisarmTimer(request);
         request->connectTime = GetTickCount() - request->startTick;
         request->connected = 1;
         return Report(outcome, OUTCOME_WAITING);
@@ -360,47 +424,54 @@ static OutcomeKind OnTimeSocket(TimeRequest *request, LPARAM lParam, RequestOutc
     return Report(outcome, OUTCOME_WAITING);
 }
 
-static OutcomeKind FailWithVerdict(TimeRequest *request, RequestOutcome *outcome,
-                                   SntpVerdict verdict, const char *reason)
+static void NoteVerdict(TimeRequest *request, RequestOutcome *outcome, SntpVerdict verdict,
+                        const char *reason)
 {
     char host[TEXT_BUFFER_SIZE];
     ShownHost(request, host, sizeof host);
     switch (verdict) {
     case SNTP_UNSYNCHRONISED:
-        return Fail(request, outcome, FAILURE_EXCHANGE, "Not synchronised: %s (%s)", host, reason);
+        Note(outcome, FAILURE_EXCHANGE, 0, "Not synchronised: %s (%s)", host, reason);
+        break;
     case SNTP_REFUSED:
-        return Fail(request, outcome, FAILURE_EXCHANGE,
-                    "Refused by: %s (%s): no more requests go to it", host, reason);
+        Note(outcome, FAILURE_EXCHANGE, 0, "Refused by: %s (%s): no more requests go to it",
+             host, reason);
+        break;
     case SNTP_SLOW_DOWN:
-        return Fail(request, outcome, FAILURE_EXCHANGE,
-                    "Asked to slow down by: %s (%s): no request for %lu s", host, reason,
-                    (unsigned long)(request->manners.holdMs / 1000));
+        Note(outcome, FAILURE_EXCHANGE, 0, "Asked to slow down by: %s (%s): no request for %lu s",
+             host, reason, (unsigned long)(CurrentManners(request)->holdMs / 1000));
+        break;
     case SNTP_UNCERTAIN:
-        return Fail(request, outcome, FAILURE_EXCHANGE, "Too uncertain: %s (%s)", host, reason);
+        Note(outcome, FAILURE_EXCHANGE, 0, "Too uncertain: %s (%s)", host, reason);
+        break;
     default:
-        return Fail(request, outcome, FAILURE_EXCHANGE, "Invalid reply from: %s (%s)", host,
-                    reason);
+        Note(outcome, FAILURE_EXCHANGE, 0, "Invalid reply from: %s (%s)", host, reason);
+        break;
     }
 }
 
 static OutcomeKind OnSntpSocket(TimeRequest *request, LPARAM lParam, RequestOutcome *outcome)
 {
     /* A port that nothing listens on comes back as an error of the socket. */
-    if (WSAGETSELECTERROR(lParam) != 0)
-        return FailWithSocketError(request, outcome, WSAGETSELECTERROR(lParam));
+    if (WSAGETSELECTERROR(lParam) != 0) {
+        NoteSocketError(request, outcome, WSAGETSELECTERROR(lParam));
+        return AddressFailed(request, outcome);
+    }
     if (WSAGETSELECTEVENT(lParam) != FD_READ)
         return Report(outcome, OUTCOME_WAITING);
     SntpReply reply;
     SntpMeasure measure;
     int socketError = 0;
-    SntpVerdict verdict = ReceiveSntpReply(request->sock, &request->sntp, &request->manners,
+    SntpVerdict verdict = ReceiveSntpReply(request->sock, &request->sntp, CurrentManners(request),
                                            request->periodMs, &reply, &measure, &socketError);
     if (socketError != 0)
-        return FailWithSocketError(request, outcome, socketError);
-    if (verdict == SNTP_NOT_OURS)
+        NoteSocketError(request, outcome, socketError);
+    else if (verdict == SNTP_NOT_OURS)
         return Report(outcome, OUTCOME_WAITING);
-    if (verdict != SNTP_GOOD)
-        return FailWithVerdict(request, outcome, verdict, reply.reason);
+    else if (verdict != SNTP_GOOD)
+        NoteVerdict(request, outcome, verdict, reply.reason);
+    if (socketError != 0 || verdict != SNTP_GOOD)
+        return AddressFailed(request, outcome);
     TimeSample *sample = &outcome->sample;
     sample->precise = TRUE;
     sample->localClock = measure.localClock;
@@ -423,15 +494,40 @@ static OutcomeKind OnRequestSocket(TimeRequest *request, HWND window, WPARAM wPa
 
 static OutcomeKind OnRequestTimer(TimeRequest *request, HWND window, RequestOutcome *outcome)
 {
-    KillTimer(window, REQUEST_TIMER_ID);
+    if (window != NULL)
+        KillTimer(window, REQUEST_TIMER_ID);
     if (!RequestOwnedBy(request, window) || !request->timerArmed)
         return OUTCOME_NOT_OURS;
     request->timerArmed = 0;
-    if (request->waitingToSend)
-        return SendPacket(request, outcome);
     char host[TEXT_BUFFER_SIZE];
-    return Fail(request, outcome, FAILURE_EXCHANGE, "No answer from: %s",
-                ShownHost(request, host, sizeof host));
+    ShownHost(request, host, sizeof host);
+    if (request->waitingToSend) {
+        if (SendPacket(request, CurrentManners(request), outcome))
+            return Report(outcome, OUTCOME_WAITING);
+    } else if (request->protocol == PROTOCOL_SNTP) {
+        Note(outcome, FAILURE_EXCHANGE, 0, "No answer from: %s", host);
+    } else {
+        Note(outcome, FAILURE_CONNECTION, WSAETIMEDOUT, "Error connecting to: %s", request->host);
+    }
+    return AddressFailed(request, outcome);
+}
+
+static OutcomeKind OnResolved(TimeRequest *request, HWND window, WPARAM tag,
+                              RequestOutcome *outcome)
+{
+    ServerAddresses addresses;
+    int error = 0;
+    if (!RequestOwnedBy(request, window) || request->resolving == NULL
+        || tag != request->resolveTag)
+        return OUTCOME_NOT_OURS;
+    if (!TakeResolved(request->resolving, &addresses, &error))
+        return Report(outcome, OUTCOME_WAITING);
+    ReleaseResolving(request->resolving);
+    request->resolving = NULL;
+    request->addresses = addresses;
+    if (TryResolvedAddresses(request, outcome, error))
+        return Report(outcome, OUTCOME_WAITING);
+    return outcome->kind;
 }
 
 OutcomeKind OnRequestMessage(TimeRequest *request, HWND window, UINT message, WPARAM wParam,
@@ -440,9 +536,65 @@ OutcomeKind OnRequestMessage(TimeRequest *request, HWND window, UINT message, WP
     StartOutcome(outcome);
     if (message == UM_SOCKET)
         return OnRequestSocket(request, window, wParam, lParam, outcome);
+    if (message == UM_RESOLVED)
+        return OnResolved(request, window, wParam, outcome);
     if (message == WM_TIMER && wParam == REQUEST_TIMER_ID)
         return OnRequestTimer(request, window, outcome);
     return OUTCOME_NOT_OURS;
+}
+
+/* The events the socket signalled, in the order a window would get them. */
+static OutcomeKind OnSocketEvents(TimeRequest *request, RequestOutcome *outcome)
+{
+    static const struct {
+        long event;
+        int bit;
+    } order[] = {{FD_CONNECT, FD_CONNECT_BIT}, {FD_READ, FD_READ_BIT}, {FD_CLOSE, FD_CLOSE_BIT}};
+    WSANETWORKEVENTS events;
+    SOCKET signalled = request->sock;
+    if (WSAEnumNetworkEvents(signalled, request->socketEvent, &events) != 0)
+        return OUTCOME_WAITING;
+    OutcomeKind kind = OUTCOME_WAITING;
+    for (const auto &entry : order) {
+        if ((events.lNetworkEvents & entry.event) == 0 || request->sock != signalled)
+            continue;
+        StartOutcome(outcome);
+        kind = OnRequestSocket(request, NULL, (WPARAM)signalled,
+                               WSAMAKESELECTREPLY(entry.event, events.iErrorCode[entry.bit]),
+                               outcome);
+        if (kind >= OUTCOME_READING)
+            break;
+    }
+    return kind;
+}
+
+OutcomeKind RunRequest(TimeRequest *request, HANDLE stopEvent, RequestOutcome *outcome)
+{
+    while (RequestOwnedBy(request, NULL)) {
+        DWORD wait = INFINITE;
+        if (request->timerArmed) {
+            LONG left = (LONG)(request->timerDue - GetTickCount());
+            wait = left > 0 ? (DWORD)left : 0;
+        }
+        HANDLE handles[2] = {request->socketEvent, stopEvent};
+        DWORD woken = WaitForMultipleObjects(stopEvent != NULL ? 2 : 1, handles, FALSE, wait);
+        OutcomeKind kind;
+        if (woken == WAIT_OBJECT_0 + 1) {
+            return StopRequest(request, outcome);
+        } else if (woken == WAIT_TIMEOUT) {
+            StartOutcome(outcome);
+            kind = OnRequestTimer(request, NULL, outcome);
+        } else if (woken == WAIT_OBJECT_0) {
+            kind = OnSocketEvents(request, outcome);
+        } else {
+            StartOutcome(outcome);
+            Note(outcome, FAILURE_SOCKET, (int)GetLastError(), "horavex: could not wait");
+            return Finish(request, outcome, OUTCOME_FAILED);
+        }
+        if (kind >= OUTCOME_READING)
+            return kind;
+    }
+    return outcome->kind;
 }
 
 OutcomeKind StopRequest(TimeRequest *request, RequestOutcome *outcome)
@@ -451,4 +603,31 @@ OutcomeKind StopRequest(TimeRequest *request, RequestOutcome *outcome)
     if (!RequestRunning(request))
         return OUTCOME_NOT_OURS;
     return Finish(request, outcome, OUTCOME_STOPPED);
+}
+
+SOCKET OpenTimeSocket(const char *host, DWORD port, const char *service,
+                      SOCKADDR_STORAGE *address, char *step, size_t stepSize)
+{
+    ServerAddresses addresses;
+    if (port == 0) {
+        const struct servent *entry = getservbyname(service, "tcp");
+        if (entry == NULL) {
+            FormatText(step, stepSize, "horavex: getservbyname failed");
+            return INVALID_SOCKET;
+        }
+        port = ntohs((u_short)entry->s_port);
+    }
+    int error = ResolveServer(host, (u_short)port, SOCK_STREAM, &addresses);
+    if (error != 0) {
+        char shown[TEXT_BUFFER_SIZE];
+        CopyPrintable(shown, sizeof shown, host);
+        FormatText(step, stepSize, "horavex: %s: unknown host", shown);
+        WSASetLastError(error);
+        return INVALID_SOCKET;
+    }
+    *address = addresses.items[0];
+    SOCKET timeSocket = socket(address->ss_family, SOCK_STREAM, IPPROTO_TCP);
+    if (timeSocket == INVALID_SOCKET)
+        FormatText(step, stepSize, "horavex: could not get socket");
+    return timeSocket;
 }

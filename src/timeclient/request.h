@@ -1,24 +1,38 @@
 #ifndef HORAVEX_REQUEST_H
 #define HORAVEX_REQUEST_H
 
+#include <winsock2.h>
 #include <windows.h>
-#include <winsock.h>
 
 #include "base/appstate.h"
 #include "timeclient/outcome.h"
+#include "timeclient/resolve.h"
 #include "timeclient/sntp.h"
 #include "timeclient/timeproto.h"
 
-/* The owner's timer that paces an SNTP exchange: the wait before its
-   packet goes, then its time limit. */
+/* The owner's timer that paces an exchange: the wait before an SNTP
+   packet goes, then its time limit; the limit of an address's connection
+   when another address of the name follows. */
 #define REQUEST_TIMER_ID 102
+/* An address that gives no connection (Time protocol) or no usable reply
+   (SNTP) in this long gives way to the next address of its name. */
+#define ADDRESS_TIME_LIMIT_MS 2000
+/* Addresses whose manners are kept for the current host. */
+#define MANNERS_BOOK_SIZE 8
+
+/* How the program treats one address of the current host. */
+struct AddressManners {
+    SOCKADDR_STORAGE address;
+    ServerManners manners;
+};
 
 /* The request engine's own record: one request's whole life, from the
-   start of a fetch to its one outcome, and the manners of the server it
+   start of a fetch to its one outcome, and the manners of the servers it
    asks.  The program keeps one, shared by the main window and the main
    dialog: a start by either ends the other's request first. */
 struct TimeRequest {
-    /* The window that gets UM_SOCKET and WM_TIMER REQUEST_TIMER_ID. */
+    /* The window that gets UM_SOCKET, UM_RESOLVED and WM_TIMER
+       REQUEST_TIMER_ID; null for a request run by RunRequest. */
     HWND owner;
     /* The fetch, kept to its end whatever the settings say meanwhile. */
     char host[TEXT_BUFFER_SIZE];
@@ -33,7 +47,12 @@ struct TimeRequest {
     /* The exchange under way. */
     int busy;
     SOCKET sock;
-    struct sockaddr_in address;
+    /* The name's addresses, and the one being tried. */
+    ServerAddresses addresses;
+    int addressIndex;
+    /* The lookup under way, and the tag its message carries. */
+    struct ResolveJob *resolving;
+    WPARAM resolveTag;
     DWORD startTick;
     DWORD connectTime;
     DWORD lag;
@@ -43,16 +62,19 @@ struct TimeRequest {
     /* SNTP: waiting out the spacing before the packet goes; the packet. */
     int waitingToSend;
     SntpExchange sntp;
-    /* The timer is set (REQUEST_TIMER_ID at the owner), due then. */
+    /* The timer is set, due then. */
     int timerArmed;
     DWORD timerDue;
     /* Of a calibrated SNTP fetch, the exchange with the smallest delay. */
     int haveBest;
     LONGLONG bestOffset;
     LONGLONG bestDelay;
-    /* The server the manners are of; a new host starts afresh. */
+    /* Without a window: the event the socket signals. */
+    WSAEVENT socketEvent;
+    /* The host the manners are of; a new host starts afresh. */
     char mannersHost[TEXT_BUFFER_SIZE];
-    ServerManners manners;
+    int mannersCount;
+    AddressManners manners[MANNERS_BOOK_SIZE];
 };
 
 /* A record at rest; null when there is no memory for it. */
@@ -60,8 +82,9 @@ TimeRequest *NewTimeRequest(void);
 /* Ends its request and frees it. */
 void FreeTimeRequest(TimeRequest *request);
 
-/* Starts a fetch from host for owner; an older request ends first.  1
-   when it is under way, 0 when it ended at once (the outcome says how). */
+/* Starts a fetch from host for owner (null: run it with RunRequest); an
+   older request ends first.  1 when it is under way, 0 when it ended at
+   once (the outcome says how). */
 int StartFetch(TimeRequest *request, HWND owner, const char *host, int protocol, DWORD port,
                DWORD periodMs, RequestOutcome *outcome);
 
@@ -70,10 +93,15 @@ int StartFetch(TimeRequest *request, HWND owner, const char *host, int protocol,
 int StartRequest(HWND owner, AppState *state, RequestOutcome *outcome);
 
 /* What a message that window got means to the request: UM_SOCKET (a
-   notification of its socket) or WM_TIMER REQUEST_TIMER_ID (the packet
-   goes now, or no answer came); OUTCOME_NOT_OURS for any other. */
+   notification of its socket), UM_RESOLVED (its lookup is done) or
+   WM_TIMER REQUEST_TIMER_ID (the packet goes now, or no answer came);
+   OUTCOME_NOT_OURS for any other. */
 OutcomeKind OnRequestMessage(TimeRequest *request, HWND window, UINT message, WPARAM wParam,
                              LPARAM lParam, RequestOutcome *outcome);
+
+/* Runs a request started without a window until it ends, waiting on its
+   socket and its time limits; stopEvent (or null) ends it early. */
+OutcomeKind RunRequest(TimeRequest *request, HANDLE stopEvent, RequestOutcome *outcome);
 
 /* Ends the request for its owner: OUTCOME_STOPPED, or OUTCOME_NOT_OURS
    when none runs. */
@@ -86,13 +114,13 @@ BOOL RequestRunning(const TimeRequest *request);
 /* True while a request of that window runs. */
 BOOL RequestOwnedBy(const TimeRequest *request, HWND window);
 
-/* A new socket of type (SOCK_STREAM or SOCK_DGRAM) with address filled in
-   for host and port (a zero port is looked up as service); INVALID_SOCKET
-   when a step failed, *step naming it and the Windows Sockets error left. */
-SOCKET OpenServerSocket(const char *host, DWORD port, const char *service, int type,
-                        struct sockaddr_in *address, char *step, size_t stepSize);
-/* The same for a stream socket (the Time protocol). */
+/* The manners of the address last asked, or null before any. */
+ServerManners *CurrentManners(TimeRequest *request);
+
+/* A new stream socket with address filled in for host and port (a zero
+   port is looked up as service); INVALID_SOCKET when a step failed, *step
+   naming it and the Windows Sockets error left. */
 SOCKET OpenTimeSocket(const char *host, DWORD port, const char *service,
-                      struct sockaddr_in *address, char *step, size_t stepSize);
+                      SOCKADDR_STORAGE *address, char *step, size_t stepSize);
 
 #endif

@@ -171,8 +171,8 @@ SntpVerdict CheckSntpTimes(LONGLONG t1, LONGLONG t4, SntpReply *reply, SntpMeasu
     return SNTP_GOOD;
 }
 
-BOOL SntpSendAllowed(const ServerManners *manners, const char *host, DWORD *waitMs,
-                     char *report, size_t size)
+BOOL SntpSendAllowed(const ServerManners *manners, const char *host, DWORD longestWaitMs,
+                     DWORD *waitMs, char *report, size_t size)
 {
     *waitMs = 0;
     if (manners->refusal[0] != '\0') {
@@ -186,7 +186,7 @@ BOOL SntpSendAllowed(const ServerManners *manners, const char *host, DWORD *wait
     if (since >= spacing)
         return TRUE;
     *waitMs = spacing - since;
-    if (*waitMs <= SNTP_LONGEST_WAIT_MS)
+    if (*waitMs <= longestWaitMs || *waitMs <= SNTP_SPACING_MS)
         return TRUE;
     FormatText(report, size, "Asked to slow down by: %s (RATE): no request for %lu s more", host,
                (unsigned long)((*waitMs + 999) / 1000));

@@ -2,7 +2,7 @@
 #define HORAVEX_SNTP_H
 
 #include <windows.h>
-#include <winsock.h>
+#include <winsock2.h>
 #include <stddef.h>
 
 #include "base/globals.h"
@@ -93,9 +93,9 @@ void SntpOffsetAndDelay(LONGLONG t1, LONGLONG t2, LONGLONG t3, LONGLONG t4, LONG
 
 /* Milliseconds to wait before the next packet may go to the server; false
    (and report filled, host named as shown) when none may go now: it
-   refused us, or its hold lasts longer than a fetch waits. */
-BOOL SntpSendAllowed(const ServerManners *manners, const char *host, DWORD *waitMs,
-                     char *report, size_t size);
+   refused us, or its hold lasts longer than longestWaitMs. */
+BOOL SntpSendAllowed(const ServerManners *manners, const char *host, DWORD longestWaitMs,
+                     DWORD *waitMs, char *report, size_t size);
 
 /* Sends an exchange's packet on a connected socket: a fresh cookie, T1
    taken, the manners told.  False, with the Windows Sockets error left,

@@ -1,7 +1,7 @@
 #include "timeclient/sockerr.h"
 
 #include <windows.h>
-#include <winsock.h>
+#include <winsock2.h>
 
 static const struct {
     int code;

@@ -2,7 +2,7 @@
 #define HORAVEX_TIMEPROTO_H
 
 #include <windows.h>
-#include <winsock.h>
+#include <winsock2.h>
 
 #include "base/timesample.h"
 

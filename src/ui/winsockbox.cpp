@@ -3,7 +3,7 @@
 #include <stdlib.h>
 
 #include <windows.h>
-#include <winsock.h>
+#include <winsock2.h>
 
 #include "base/globals.h"
 #include "timeclient/sockerr.h"

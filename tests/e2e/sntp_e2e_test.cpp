@@ -23,13 +23,16 @@ const char kChronyAddress[] = "127.0.0.123";
    serves its own (local stratum 2). */
 class ChronyPeer {
 public:
-    ChronyPeer()
+    explicit ChronyPeer(const std::string &address = kChronyAddress)
         : folder_("/tmp/horavex-chrony-" + std::to_string(GetCurrentProcessId()) + "-" +
-                  std::to_string(GetTickCount()))
+                  std::to_string(GetTickCount())),
+          address_(address)
     {
+        bool ipv6 = address.find(':') != std::string::npos;
         CreateDirectoryA(WindowsPath(folder_).c_str(), NULL);
         std::ofstream(WindowsPath(folder_ + "/chrony.conf"))
-            << "bindaddress " << kChronyAddress << "\nport 123\nallow 127.0.0.0/8\n"
+            << "bindaddress " << address << "\nport 123\nallow "
+            << (ipv6 ? "::1" : "127.0.0.0/8") << "\n"
             << "local stratum 2\ncmdport 0\npidfile " << folder_ << "/chronyd.pid\n"
             << "driftfile " << folder_ << "/drift\n";
         /* Its own output, and a lifetime of its own should the test end
@@ -52,7 +55,7 @@ public:
     {
         std::string json = folder_ + "/ntpdig.json";
         bool answered = started_ && WaitUntil([&] {
-            StartHostProgram("/bin/sh -c \"ntpdig -j " + std::string(kChronyAddress) + " >" + json +
+            StartHostProgram("/bin/sh -c \"ntpdig -j " + address_ + " >" + json +
                              ".part 2>" + folder_ + "/ntpdig.err && mv " + json + ".part " + json +
                              "\"");
             return WaitUntil([&] { return Exists("/ntpdig.json"); }, 500);
@@ -73,6 +76,7 @@ private:
     }
 
     std::string folder_;
+    std::string address_;
     bool started_ = false;
 };
 
@@ -105,6 +109,32 @@ TEST_F(Sntp, AReadingOfChronyAgreesWithNtpdig)
     EXPECT_EQ(line[0], kChronyAddress);
     EXPECT_NEAR(atof(line[7].c_str()), reference, 0.0015) << line[7] << " against " << reference;
     EXPECT_EQ(line[10], "reset") << "set to the millisecond";
+}
+
+/* IPv6: chrony on ::1 read by the address as written, in brackets, and by
+   a name that has only that address, each within 2 ms of ntpdig. */
+TEST_F(Sntp, AReadingOverIpv6AgreesWithNtpdig)
+{
+    ChronyPeer chrony("::1");
+    double reference = 0;
+    ASSERT_TRUE(chrony.NtpdigOffset(&reference)) << "chrony did not answer ntpdig on ::1";
+    for (const char *host : {"::1", "[::1]", "v6only.horavex.test"}) {
+        TempLogFile log;
+        SeedResident(host);
+        SeedNumber("reportOnly", 0);
+        SeedNumber("protocol", 1);
+        SeedNumber("logOpts", 2);
+        SeedText("logPath", log.Path());
+        HoravexProcess horavex;
+        ASSERT_TRUE(WaitUntil([&] { return log.Exists(); }, kWait)) << host;
+        ASSERT_TRUE(horavex.Close());
+        std::vector<std::string> lines;
+        ASSERT_TRUE(log.Lines(&lines));
+        std::vector<std::string> line = SplitFields(lines.at(0));
+        ASSERT_EQ(line.size(), 11u);
+        EXPECT_EQ(line[0], host) << "the host as typed";
+        EXPECT_NEAR(atof(line[7].c_str()), reference, 0.002) << host;
+    }
 }
 
 /* The main dialog in SNTP mode: each calibration a real exchange shown

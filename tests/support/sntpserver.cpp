@@ -55,7 +55,7 @@ long long UnixTime(int year, int month, int day, int hour, int minute, int secon
     return ((long long)ticks.QuadPart - 116444736000000000LL) / 10000000;
 }
 
-TestSntpServer::TestSntpServer(std::vector<SntpAnswer> answers)
+TestSntpServer::TestSntpServer(std::vector<SntpAnswer> answers, const char *address)
 {
     static int made = 0;
     folder_ = "/tmp/horavex-sntp-" + std::to_string(GetCurrentProcessId()) + "-" +
@@ -65,6 +65,8 @@ TestSntpServer::TestSntpServer(std::vector<SntpAnswer> answers)
        without stopping it. */
     std::string command = "/bin/sh -c \"exec timeout 30 /usr/bin/python3 '" HORAVEX_TEST_SUPPORT_DIR
                           "/sntpserver.py' " + folder_;
+    if (address != nullptr)
+        command += " @" + std::string(address);
     for (const SntpAnswer &answer : answers)
         command += " " + AnswerArgument(answer);
     if (!StartHostProgram(command + " >" + folder_ + "/log 2>&1 </dev/null\""))

@@ -2,7 +2,7 @@
 #define HORAVEX_TEST_SNTPSERVER_H
 
 #include <windows.h>
-#include <winsock.h>
+#include <winsock2.h>
 
 #include <string>
 #include <vector>
@@ -55,7 +55,8 @@ struct SntpAnswer {
    answers the requests in turn, the last answer repeating. */
 class TestSntpServer {
 public:
-    explicit TestSntpServer(std::vector<SntpAnswer> answers);
+    /* On an address of its own, or on the one given. */
+    explicit TestSntpServer(std::vector<SntpAnswer> answers, const char *address = nullptr);
     explicit TestSntpServer(const SntpAnswer &answer = SntpAnswer())
         : TestSntpServer(std::vector<SntpAnswer>{answer}) {}
     ~TestSntpServer();

@@ -5,8 +5,8 @@ Wine binds a UDP socket of its own to every address of an interface and
 answers from 127.0.0.1, which a client's connected socket rightly drops: the
 server runs outside Wine.
 
-usage: sntpserver.py DIR ANSWER...
-Binds UDP port 123 of the first free 127.0.a.b, writes it to DIR/address,
+usage: sntpserver.py DIR [@ADDRESS] ANSWER...
+Binds UDP port 123 of ADDRESS, or of the first free 127.a.b.c, writes it to DIR/address,
 appends "<ms> <packet in hex>" to DIR/received for each request, and
 answers the requests in turn with the ANSWERs (the last one repeats):
 comma-separated key=value of offset (ms), delay (ms), at (seconds since
@@ -54,6 +54,13 @@ def reply(request, answer, now):
     return packet[:answer["length"]].ljust(answer["length"], b"\0")
 
 
+def bind_given_address(address):
+    sock = socket.socket(socket.AF_INET6 if ":" in address else socket.AF_INET,
+                         socket.SOCK_DGRAM)
+    sock.bind((address, 123))
+    return sock, address
+
+
 def bind_own_address():
     start = os.getpid() * 7 % 20000
     for i in range(60000):
@@ -69,8 +76,12 @@ def bind_own_address():
 
 
 def main():
-    folder, answers = sys.argv[1], [parse(text) for text in sys.argv[2:]]
-    sock, address = bind_own_address()
+    folder, texts = sys.argv[1], sys.argv[2:]
+    if texts and texts[0].startswith("@"):
+        sock, address = bind_given_address(texts.pop(0)[1:])
+    else:
+        sock, address = bind_own_address()
+    answers = [parse(text) for text in texts]
     with open(os.path.join(folder, "address.part"), "w") as out:
         out.write(address)
     os.rename(os.path.join(folder, "address.part"), os.path.join(folder, "address"))

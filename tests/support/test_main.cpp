@@ -1,5 +1,5 @@
 #include <windows.h>
-#include <winsock.h>
+#include <winsock2.h>
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@ int main(int argc, char **argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
     WSADATA data;
-    if (WSAStartup(MAKEWORD(1, 1), &data) != 0)
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
         return 2;
     int result = RUN_ALL_TESTS();
     WSACleanup();

@@ -1,7 +1,10 @@
 #include "timeserver.h"
 
 #include <stdio.h>
+#include <string.h>
 #include <time.h>
+
+#include <ws2tcpip.h>
 
 #include "pump.h"
 
@@ -93,11 +96,56 @@ TimeReply TimeReply::Refused()
     return reply;
 }
 
-TestTimeServer::TestTimeServer(const TimeReply &reply) : reply_(reply)
+TimeReply TimeReply::NoConnection()
 {
-    listener_ = BindOwnAddress(SOCK_STREAM, 37, &address_);
+    TimeReply reply;
+    reply.kind = NO_CONNECTION;
+    return reply;
+}
+
+namespace {
+
+SOCKET BindGivenAddress(const char *text, u_short port)
+{
+    SOCKADDR_STORAGE where = {};
+    int length = sizeof where;
+    int family = strchr(text, ':') != NULL ? AF_INET6 : AF_INET;
+    if (WSAStringToAddressA(const_cast<char *>(text), family, NULL, (LPSOCKADDR)&where, &length)
+        != 0)
+        return INVALID_SOCKET;
+    ((SOCKADDR_IN *)&where)->sin_port = htons(port);
+    SOCKET s = socket(family, SOCK_STREAM, IPPROTO_TCP);
+    if (s != INVALID_SOCKET && bind(s, (LPSOCKADDR)&where, length) != 0) {
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
+    return s;
+}
+
+} // namespace
+
+TestTimeServer::TestTimeServer(const TimeReply &reply, const char *address) : reply_(reply)
+{
+    if (address != nullptr) {
+        address_ = address;
+        listener_ = BindGivenAddress(address, 37);
+    } else {
+        listener_ = BindOwnAddress(SOCK_STREAM, 37, &address_);
+    }
     if (listener_ == INVALID_SOCKET || reply_.kind == TimeReply::REFUSE)
         return;
+    if (reply_.kind == TimeReply::NO_CONNECTION) {
+        /* One connection of its own that is never taken fills the queue:
+           the next ones get no answer at all. */
+        listen(listener_, 0);
+        queued_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in where = {};
+        where.sin_family = AF_INET;
+        where.sin_port = htons(37);
+        where.sin_addr.s_addr = inet_addr(address_.c_str());
+        connect(queued_, reinterpret_cast<sockaddr *>(&where), sizeof where);
+        return;
+    }
     listen(listener_, 8);
     thread_ = std::thread(&TestTimeServer::Serve, this);
 }
@@ -109,6 +157,8 @@ TestTimeServer::~TestTimeServer()
         thread_.join();
     for (SOCKET s : held_)
         closesocket(s);
+    if (queued_ != INVALID_SOCKET)
+        closesocket(queued_);
     if (listener_ != INVALID_SOCKET)
         closesocket(listener_);
 }

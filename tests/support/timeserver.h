@@ -2,7 +2,7 @@
 #define HORAVEX_TEST_TIMESERVER_H
 
 #include <windows.h>
-#include <winsock.h>
+#include <winsock2.h>
 
 #include <atomic>
 #include <cstdint>
@@ -16,7 +16,7 @@ constexpr uint32_t kSeconds1900To1970 = 2208988800u;
 
 /* What a test time server does with each connection. */
 struct TimeReply {
-    enum Kind { ANSWER, CLOSE_WITHOUT_DATA, NEVER_ANSWER, REFUSE };
+    enum Kind { ANSWER, CLOSE_WITHOUT_DATA, NEVER_ANSWER, REFUSE, NO_CONNECTION };
 
     /* The given raw values (seconds since 1900), one connection each; the
        last one repeats. */
@@ -28,6 +28,8 @@ struct TimeReply {
     static TimeReply NeverAnswer();
     /* Nothing listens: connections are refused. */
     static TimeReply Refused();
+    /* Listens, but its queue is full: a connection never comes about. */
+    static TimeReply NoConnection();
 
     TimeReply &Delay(DWORD ms) { delayMs = ms; return *this; }
     /* A delay for each connection in turn; the last one repeats. */
@@ -60,7 +62,8 @@ struct TimeReply {
    thread of the test process. */
 class TestTimeServer {
 public:
-    explicit TestTimeServer(const TimeReply &reply);
+    /* On an address of its own, or on the one given (IPv4 or IPv6). */
+    explicit TestTimeServer(const TimeReply &reply, const char *address = nullptr);
     ~TestTimeServer();
     TestTimeServer(const TestTimeServer &) = delete;
     TestTimeServer &operator=(const TestTimeServer &) = delete;
@@ -84,6 +87,7 @@ private:
     TimeReply reply_;
     std::string address_;
     SOCKET listener_ = INVALID_SOCKET;
+    SOCKET queued_ = INVALID_SOCKET;
     std::atomic<bool> stop_{false};
     std::atomic<int> connections_{0};
     std::atomic<int> closedByClient_{0};

@@ -8,7 +8,7 @@ import unittest
 import xml.etree.ElementTree as ElementTree
 
 WINDOWS_DLLS = {"advapi32.dll", "comctl32.dll", "comdlg32.dll", "gdi32.dll", "kernel32.dll",
-                "msvcrt.dll", "ole32.dll", "shell32.dll", "user32.dll", "wsock32.dll"}
+                "msvcrt.dll", "ole32.dll", "shell32.dll", "user32.dll", "ws2_32.dll"}
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
 COMPATIBILITY = "{urn:schemas-microsoft-com:compatibility.v1}"

@@ -42,9 +42,11 @@ TEST_F(RequestTest, StartingConnectsToPort37OfTheHost)
     EXPECT_TRUE(RequestOwnedBy(request, owner.window));
     EXPECT_GE(request->startTick, before);
     EXPECT_TRUE(server.WaitForConnections(1, 5000));
-    EXPECT_EQ(request->address.sin_family, AF_INET);
-    EXPECT_EQ(request->address.sin_port, htons(37));
-    EXPECT_EQ(request->address.sin_addr.s_addr, inet_addr(server.Address().c_str()));
+    ASSERT_EQ(request->addresses.count, 1);
+    const SOCKADDR_IN *address = (const SOCKADDR_IN *)&request->addresses.items[0];
+    EXPECT_EQ(address->sin_family, AF_INET);
+    EXPECT_EQ(address->sin_port, htons(37));
+    EXPECT_EQ(address->sin_addr.s_addr, inet_addr(server.Address().c_str()));
 }
 
 TEST_F(RequestTest, ResetRestoresTheButtonsAndReleasesTheCursor)
@@ -60,11 +62,14 @@ TEST_F(RequestTest, ResetRestoresTheButtonsAndReleasesTheCursor)
     EXPECT_TRUE(IsWindowEnabled(close));
 }
 
-/* The failed step comes back to the owner, who shows it; nothing runs. */
+/* The lookup runs beside the window, and its failure comes back to the
+   owner, who shows it; nothing runs then. */
 TEST_F(RequestTest, AHostThatDoesNotResolveIsReportedToTheOwner)
 {
     BoxAnswerer boxes("Winsock Error", IDOK);
-    EXPECT_EQ(Start("no-such-host.invalid"), 0);
+    EXPECT_EQ(Start("no-such-host.invalid"), 1) << "looked up in a thread";
+    ASSERT_TRUE(PumpUntil([&] { return !owner.outcomes.empty(); }, 5000));
+    outcome = owner.outcomes.back();
     EXPECT_EQ(outcome.kind, OUTCOME_FAILED);
     EXPECT_EQ(outcome.failure, FAILURE_SOCKET);
     EXPECT_STREQ(outcome.report, "horavex: no-such-host.invalid: unknown host");
@@ -73,10 +78,16 @@ TEST_F(RequestTest, AHostThatDoesNotResolveIsReportedToTheOwner)
     EXPECT_FALSE(RequestRunning(request));
     EXPECT_EQ(request->sock, INVALID_SOCKET);
 
-    EXPECT_EQ(Start(std::string(600, 'h')), 0);
+    outcome = owner.Fetch(std::string(600, 'h'));
     EXPECT_EQ(std::string(outcome.report), "horavex: " + std::string(502, 'h'))
         << "cut to fit, like every report";
     EXPECT_EQ(boxes.Count(), 0) << "the owner shows it";
+
+    size_t before = owner.outcomes.size();
+    EXPECT_EQ(Start("stopped.invalid"), 1);
+    EXPECT_EQ(StopRequest(request, &outcome), OUTCOME_STOPPED) << "Stop ends a lookup";
+    PumpUntil([] { return false; }, 300);
+    EXPECT_EQ(owner.outcomes.size(), before) << "its late result is no one's";
 }
 
 TEST_F(RequestTest, AStartClosesTheSocketOfAnOlderRequest)
@@ -152,7 +163,7 @@ TEST_F(RequestTest, ARequestHasEndedWhenItsOutcomeArrives)
     }
     PumpUntil([] { return false; }, 300);
     EXPECT_EQ(owner.outcomes.size(), 2u) << "nothing more came of either";
-    EXPECT_EQ(request->manners.holdMs, 4000u) << "the second kiss did not double the hold";
+    EXPECT_EQ(CurrentManners(request)->holdMs, 4000u) << "the second kiss did not double the hold";
     EXPECT_EQ(owner.Fetch(silent.Address(), 7000).kind, OUTCOME_FAILED);
     EXPECT_FALSE(request->timerArmed);
 }
@@ -165,9 +176,9 @@ TEST_F(RequestTest, AFetchWaitsOutAShortHoldAndAPeriodicClientIsHeldLonger)
     main.state.protocol = PROTOCOL_SNTP;
     TestSntpServer server({SntpAnswer().Kiss("RATE"), SntpAnswer()});
     ASSERT_EQ(owner.Fetch(server.Address()).kind, OUTCOME_FAILED);
-    ASSERT_EQ(request->manners.holdMs, 4000u);
+    ASSERT_EQ(CurrentManners(request)->holdMs, 4000u);
     /* The kiss came three seconds ago: one second of its hold is left. */
-    request->manners.lastSendTick -= 3000;
+    CurrentManners(request)->lastSendTick -= 3000;
     request->calibrationsLeft = 1;
     EXPECT_EQ(owner.Fetch(server.Address(), 8000).kind, OUTCOME_READING);
     EXPECT_EQ(request->calibrationsLeft, 0u);
@@ -178,7 +189,7 @@ TEST_F(RequestTest, AFetchWaitsOutAShortHoldAndAPeriodicClientIsHeldLonger)
     TestSntpServer periodic(SntpAnswer().Kiss("RATE"));
     main.state.timeOut = 1;
     EXPECT_EQ(owner.Fetch(periodic.Address()).kind, OUTCOME_FAILED);
-    EXPECT_EQ(request->manners.holdMs, 120000u);
+    EXPECT_EQ(CurrentManners(request)->holdMs, 120000u);
     RequestOutcome refused = owner.Fetch(periodic.Address());
     EXPECT_EQ(refused.failure, FAILURE_HELD);
     EXPECT_EQ(std::string(refused.report),
@@ -200,4 +211,60 @@ TEST_F(RequestTest, AFetchKeepsItsProtocolToItsEnd)
     EXPECT_EQ(owner.outcomes[1].kind, OUTCOME_READING);
     EXPECT_TRUE(owner.reading.precise);
     EXPECT_EQ(server.Requests(), 2);
+}
+
+/* A name whose first address is dead or silent reads the time from the
+   next one, within the same request; a dead one moves on at once, a
+   silent one after two seconds.  The host stays as typed. */
+TEST_F(RequestTest, ANameWorksWhileAnyOfItsAddressesAnswers)
+{
+    TestTimeServer refusedSecond(TimeReply::Now(0), "127.210.0.2");
+    TestTimeServer silentFirst(TimeReply::NoConnection(), "127.210.1.1");
+    TestTimeServer silentSecond(TimeReply::Now(0), "127.210.1.2");
+    TestSntpServer unreachableSecond({SntpAnswer()}, "127.210.2.2");
+    TestSntpServer silentSntpFirst({SntpAnswer().Silent()}, "127.210.3.1");
+    TestSntpServer silentSntpSecond({SntpAnswer()}, "127.210.3.2");
+    struct Row {
+        const char *name;
+        int protocol;
+        DWORD atLeastMs;
+    } rows[] = {
+        {"refused.time.horavex.test", PROTOCOL_TIME, 0},
+        {"silent.time.horavex.test", PROTOCOL_TIME, 1990},
+        {"unreachable.sntp.horavex.test", PROTOCOL_SNTP, 0},
+        {"silent.sntp.horavex.test", PROTOCOL_SNTP, 1990},
+    };
+    for (const Row &row : rows) {
+        main.state.protocol = row.protocol;
+        DWORD start = GetTickCount();
+        EXPECT_EQ(owner.Fetch(row.name, 5000).kind, OUTCOME_READING) << row.name;
+        DWORD took = GetTickCount() - start;
+        EXPECT_GE(took, row.atLeastMs) << row.name;
+        EXPECT_LT(took, row.atLeastMs + 1000) << row.name;
+        EXPECT_STREQ(owner.reading.host, row.name);
+    }
+    EXPECT_EQ(silentSntpSecond.Requests(), 1);
+}
+
+/* Every address failed: the last one's report says how many there were. */
+TEST_F(RequestTest, ANameWhoseAddressesAllFailReportsTheirCount)
+{
+    RequestOutcome failed = owner.Fetch("dead.time.horavex.test");
+    EXPECT_EQ(failed.failure, FAILURE_CONNECTION);
+    EXPECT_STREQ(failed.report, "Error connecting to: dead.time.horavex.test, 3 addresses tried");
+}
+
+/* A RATE from one address of a name holds that address, not the others;
+   each keeps its own two seconds' spacing. */
+TEST_F(RequestTest, AKissHoldsItsAddressNotTheName)
+{
+    main.state.protocol = PROTOCOL_SNTP;
+    TestSntpServer limiting({SntpAnswer().Kiss("RATE")}, "127.210.4.1");
+    TestSntpServer other({SntpAnswer()}, "127.210.4.2");
+    EXPECT_EQ(owner.Fetch("kiss.sntp.horavex.test").kind, OUTCOME_READING);
+    EXPECT_EQ(owner.Fetch("kiss.sntp.horavex.test", 5000).kind, OUTCOME_READING);
+    EXPECT_EQ(limiting.Requests(), 1);
+    std::vector<long long> at = other.ReceivedAt();
+    ASSERT_EQ(at.size(), 2u);
+    EXPECT_GE(at[1] - at[0], 1990);
 }

@@ -83,7 +83,7 @@ TEST_F(SocketMessage, AMessageIsCutToItsBuffer)
 
 TEST_F(SocketMessage, AnUnknownHostNamesTheHostAndTheLookupsCode)
 {
-    sockaddr_in address;
+    SOCKADDR_STORAGE address;
     char step[TEXT_BUFFER_SIZE];
     EXPECT_EQ(OpenTimeSocket("no-such-host.invalid", 37, "time", &address, step, sizeof step),
               INVALID_SOCKET);
@@ -99,7 +99,7 @@ TEST_F(SocketMessage, AnUnknownHostNamesTheHostAndTheLookupsCode)
 
 TEST_F(SocketMessage, AServiceThatDoesNotExistIsReported)
 {
-    sockaddr_in address;
+    SOCKADDR_STORAGE address;
     char step[TEXT_BUFFER_SIZE];
     EXPECT_EQ(OpenTimeSocket("127.0.0.1", 0, "no-such-service-of-horavex", &address, step,
                              sizeof step),

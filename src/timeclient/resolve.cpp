@@ -1,0 +1,155 @@
+#include "timeclient/resolve.h"
+
+#include <process.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "base/globals.h"
+#include "base/textfmt.h"
+
+struct ResolveJob {
+    LONG references;
+    LONG done;
+    char host[TEXT_BUFFER_SIZE];
+    u_short port;
+    int type;
+    HWND window;
+    UINT message;
+    WPARAM tag;
+    ServerAddresses addresses;
+    int error;
+};
+
+/* "[::1]" names the address "::1"; anything else is the name as typed. */
+static void UnbracketedHost(const char *host, char *name, size_t size)
+{
+    size_t length = strlen(host);
+    if (length >= 2 && host[0] == '[' && host[length - 1] == ']' && length - 1 <= size) {
+        memcpy(name, host + 1, length - 2);
+        name[length - 2] = '\0';
+        return;
+    }
+    lstrcpynA(name, host, (int)size);
+}
+
+static void AddIpv4(ServerAddresses *addresses, unsigned long address, u_short port)
+{
+    SOCKADDR_IN *item = (SOCKADDR_IN *)&addresses->items[0];
+    memset(item, 0, sizeof addresses->items[0]);
+    item->sin_family = AF_INET;
+    item->sin_port = htons(port);
+    item->sin_addr.s_addr = address;
+    addresses->lengths[0] = sizeof *item;
+    addresses->count = 1;
+}
+
+BOOL IsAddressLiteral(const char *host)
+{
+    if (inet_addr(host) != INADDR_NONE)
+        return TRUE;
+    char name[TEXT_BUFFER_SIZE];
+    UnbracketedHost(host, name, sizeof name);
+    SOCKADDR_STORAGE address;
+    int length = sizeof address;
+    return WSAStringToAddressA(name, AF_INET6, NULL, (LPSOCKADDR)&address, &length) == 0;
+}
+
+int ResolveServer(const char *host, u_short port, int type, ServerAddresses *addresses)
+{
+    addresses->count = 0;
+    /* No host name holds a control character: such a name is unknown, and
+       never looked up. */
+    if (HasControlCharacter(host))
+        return WSAHOST_NOT_FOUND;
+    /* A dotted IPv4 address in every form inet_addr takes, as always. */
+    unsigned long ipv4 = inet_addr(host);
+    if (ipv4 != INADDR_NONE) {
+        AddIpv4(addresses, ipv4, port);
+        return 0;
+    }
+    char name[TEXT_BUFFER_SIZE];
+    char service[8];
+    UnbracketedHost(host, name, sizeof name);
+    FormatText(service, sizeof service, "%u", (unsigned)port);
+    ADDRINFOA hints;
+    memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = type;
+    hints.ai_protocol = type == SOCK_DGRAM ? IPPROTO_UDP : IPPROTO_TCP;
+    ADDRINFOA *found = NULL;
+    int error = getaddrinfo(name, service, &hints, &found);
+    if (error != 0)
+        return error;
+    for (const ADDRINFOA *entry = found; entry != NULL && addresses->count < MOST_ADDRESSES;
+         entry = entry->ai_next) {
+        if ((entry->ai_family != AF_INET && entry->ai_family != AF_INET6)
+            || entry->ai_addrlen > sizeof addresses->items[0])
+            continue;
+        memcpy(&addresses->items[addresses->count], entry->ai_addr, entry->ai_addrlen);
+        addresses->lengths[addresses->count++] = (int)entry->ai_addrlen;
+    }
+    freeaddrinfo(found);
+    return addresses->count != 0 ? 0 : WSAHOST_NOT_FOUND;
+}
+
+void ReleaseResolving(ResolveJob *job)
+{
+    if (job != NULL && InterlockedDecrement(&job->references) == 0)
+        free(job);
+}
+
+static unsigned __stdcall ResolveInThread(void *parameter)
+{
+    ResolveJob *job = (ResolveJob *)parameter;
+    job->error = ResolveServer(job->host, job->port, job->type, &job->addresses);
+    InterlockedExchange(&job->done, 1);
+    PostMessageA(job->window, job->message, job->tag, 0);
+    ReleaseResolving(job);
+    return 0;
+}
+
+ResolveJob *StartResolving(const char *host, u_short port, int type, HWND window, UINT message,
+                           WPARAM tag)
+{
+    ResolveJob *job = (ResolveJob *)calloc(1, sizeof *job);
+    if (job == NULL)
+        return NULL;
+    lstrcpynA(job->host, host, sizeof job->host);
+    job->port = port;
+    job->type = type;
+    job->window = window;
+    job->message = message;
+    job->tag = tag;
+    /* One hold for the caller, one for the thread. */
+    job->references = 2;
+    uintptr_t thread = _beginthreadex(NULL, 0, ResolveInThread, job, 0, NULL);
+    if (thread != 0)
+        CloseHandle((HANDLE)thread);
+    else
+        ResolveInThread(job);
+    return job;
+}
+
+BOOL TakeResolved(ResolveJob *job, ServerAddresses *addresses, int *error)
+{
+    if (job == NULL || InterlockedCompareExchange(&job->done, 1, 1) != 1)
+        return FALSE;
+    *addresses = job->addresses;
+    *error = job->error;
+    return TRUE;
+}
+
+BOOL SameAddress(const SOCKADDR_STORAGE *one, const SOCKADDR_STORAGE *other)
+{
+    if (one->ss_family != other->ss_family)
+        return FALSE;
+    if (one->ss_family == AF_INET) {
+        const SOCKADDR_IN *a = (const SOCKADDR_IN *)one;
+        const SOCKADDR_IN *b = (const SOCKADDR_IN *)other;
+        return a->sin_port == b->sin_port && a->sin_addr.s_addr == b->sin_addr.s_addr;
+    }
+    const SOCKADDR_IN6 *a = (const SOCKADDR_IN6 *)one;
+    const SOCKADDR_IN6 *b = (const SOCKADDR_IN6 *)other;
+    return a->sin6_port == b->sin6_port && a->sin6_scope_id == b->sin6_scope_id
+           && memcmp(&a->sin6_addr, &b->sin6_addr, sizeof a->sin6_addr) == 0;
+}

@@ -1,0 +1,41 @@
+#ifndef HORAVEX_RESOLVE_H
+#define HORAVEX_RESOLVE_H
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+/* The addresses of a name tried in turn; a pool name gives four. */
+#define MOST_ADDRESSES 4
+
+struct ServerAddresses {
+    int count;
+    SOCKADDR_STORAGE items[MOST_ADDRESSES];
+    int lengths[MOST_ADDRESSES];
+};
+
+/* The addresses of host for port, in the resolver's order (it prefers the
+   one most likely to work): a name, a dotted IPv4 address (never looked
+   up), or an IPv6 address bare or in brackets ("::1", "[::1]").  0, or the
+   Windows Sockets error of the lookup. */
+int ResolveServer(const char *host, u_short port, int type, ServerAddresses *addresses);
+
+/* True when host is an address as written, which needs no lookup. */
+BOOL IsAddressLiteral(const char *host);
+
+/* A lookup in a thread of its own, so that the windows stay responsive:
+   message (wParam: tag) goes to window once it is done. */
+struct ResolveJob;
+ResolveJob *StartResolving(const char *host, u_short port, int type, HWND window, UINT message,
+                           WPARAM tag);
+/* True once the lookup is done: its addresses, and its error (0 or as
+   ResolveServer). */
+BOOL TakeResolved(ResolveJob *job, ServerAddresses *addresses, int *error);
+/* The caller's hold on the job ends; a lookup still running finishes by
+   itself and its result is dropped. */
+void ReleaseResolving(ResolveJob *job);
+
+/* The same address (family, address and port). */
+BOOL SameAddress(const SOCKADDR_STORAGE *one, const SOCKADDR_STORAGE *other);
+
+#endif
