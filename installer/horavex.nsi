@@ -1,8 +1,10 @@
 ; The Horavex installer.  Built by the "installer" target:
 ;   makensis -DTARGET=x86-unicode -DBIN=<folder of horavex.exe> -DOUTFILE=<setup.exe> horavex.nsi
-; Silent for deployment: setup.exe /S, uninstall.exe /S.  The uninstaller
-; keeps the settings (HKLM\Software\Quillmoor\Horavex, and the uninstalling
-; user's copy under HKCU) unless given /PURGE.
+; Silent for deployment: setup.exe /S [/HOST=name] [/SNTP], uninstall.exe /S.
+; It installs the time service (horavexsvc.exe, service HoravexTime) beside
+; the program and starts it; the uninstaller stops and removes it.  The
+; uninstaller keeps the settings (HKLM\Software\Quillmoor\Horavex, and the
+; uninstalling user's copy under HKCU) unless given /PURGE.
 
 !define VERSION "3.1.4.1"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Horavex"
@@ -30,9 +32,18 @@ VIAddVersionKey "FileDescription" "Horavex setup"
 VIAddVersionKey "LegalCopyright" "Copyright (c) Quillmoor"
 
 !include "FileFunc.nsh"
+!include "LogicLib.nsh"
+!include "nsDialogs.nsh"
 !include "WinMessages.nsh"
 
+; The time server and its protocol, from the page or /HOST= and /SNTP.
+Var Host
+Var Sntp
+Var HostField
+Var SntpBox
+
 Page directory
+Page custom ServerPage ServerPageLeave
 Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
@@ -41,6 +52,38 @@ Function .onInit
   !if "${TARGET}" == "amd64-unicode"
     SetRegView 64
   !endif
+  ReadRegStr $Host HKLM "${SETTINGS_KEY}" "host"
+  ReadRegDWORD $Sntp HKLM "${SETTINGS_KEY}" "protocol"
+  ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/HOST=" $1
+  IfErrors +2
+    StrCpy $Host $1
+  ClearErrors
+  ${GetOptions} $0 "/SNTP" $1
+  IfErrors +2
+    StrCpy $Sntp 1
+FunctionEnd
+
+Function ServerPage
+  nsDialogs::Create 1018
+  Pop $0
+  ${NSD_CreateLabel} 0 0 100% 24u "The time server Horavex sets the clock from: a name or an address. \
+      Left empty, Horavex asks for one when it first starts."
+  Pop $0
+  ${NSD_CreateText} 0 28u 100% 12u "$Host"
+  Pop $HostField
+  ${NSD_CreateCheckbox} 0 48u 100% 10u "Ask it with &SNTP (UDP 123), which every NTP server answers"
+  Pop $SntpBox
+  ${If} $Sntp == 1
+    ${NSD_Check} $SntpBox
+  ${EndIf}
+  nsDialogs::Show
+FunctionEnd
+
+Function ServerPageLeave
+  ${NSD_GetText} $HostField $Host
+  ${NSD_GetState} $SntpBox $Sntp
 FunctionEnd
 
 Function un.onInit
@@ -58,8 +101,12 @@ FunctionEnd
 
 Section "Horavex"
   !insertmacro CloseRunningProgram
+  ; An older service holds its file: it stops first, and starts again below.
+  IfFileExists "$INSTDIR\horavexsvc.exe" 0 +2
+    ExecWait '"$INSTDIR\horavexsvc.exe" stop'
   SetOutPath "$INSTDIR"
   File "${BIN}\horavex.exe"
+  File "${BIN}\horavexsvc.exe"
   File /nonfatal "${BIN}\horavex.hlp"
   File /nonfatal "${BIN}\horavex.cnt"
   WriteUninstaller "$INSTDIR\uninstall.exe"
@@ -77,10 +124,28 @@ Section "Horavex"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+
+  ; The machine's time server: the current host and the list's first entry.
+  ${If} $Host != ""
+    WriteRegStr HKLM "${SETTINGS_KEY}" "host" "$Host"
+    WriteRegStr HKLM "${SETTINGS_KEY}\hosts" "host0" "$Host"
+  ${EndIf}
+  ${If} $Sntp == 1
+    WriteRegDWORD HKLM "${SETTINGS_KEY}" "protocol" 1
+  ${EndIf}
+
+  ; The time service, registered (or brought up to date) and started.
+  ExecWait '"$INSTDIR\horavexsvc.exe" install' $0
+  ${If} $0 != 0
+    DetailPrint "The Horavex Time Service could not be installed (error $0)."
+    SetErrorLevel 2
+  ${EndIf}
 SectionEnd
 
 Section "Uninstall"
   !insertmacro CloseRunningProgram
+  ExecWait '"$INSTDIR\horavexsvc.exe" remove'
+  Delete "$INSTDIR\horavexsvc.exe"
   Delete "$INSTDIR\horavex.exe"
   Delete "$INSTDIR\horavex.hlp"
   Delete "$INSTDIR\horavex.cnt"

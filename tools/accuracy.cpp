@@ -3,12 +3,15 @@
    program's windows do.  Run by tools/accuracy.sh, which starts the
    servers on loopback:
 
-       accuracy.exe NAME sntp|time TRUE_MS HOST...
+       accuracy.exe NAME sntp|time|service TRUE_MS HOST...
 
    takes 20 readings, host after host (the list repeats), and prints NAME
-   with the median and the worst |offset measured - TRUE_MS| and the median
-   round trip.  The Time protocol's reading is the whole second the clock
-   would be set to, against the clock when the reading was taken. */
+   with the median and the worst |offset measured - TRUE_MS|, the median
+   round trip and the median time from the start of a fetch to its
+   reading.  The Time protocol's reading is the whole second the clock
+   would be set to, against the clock when the reading was taken;
+   "service" has the time service take each SNTP reading, as the program
+   does when it lacks the right to set the clock. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -26,6 +29,7 @@ const char kOwnerClass[] = "horavex-accuracy";
 
 RequestOutcome lastOutcome;
 bool ended = false;
+LONGLONG startedAt = 0;
 LONGLONG endedAt = 0;
 
 LRESULT CALLBACK OwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -44,10 +48,12 @@ LRESULT CALLBACK OwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 }
 
 /* One fetch, its messages dispatched until it ends. */
-bool Fetch(HWND window, TimeRequest *request, const char *host, int protocol)
+bool Fetch(HWND window, TimeRequest *request, const char *host, int protocol, BOOL viaService)
 {
+    FetchOrder order = {host, protocol, TIME_PORT, 0, viaService};
     ended = false;
-    if (!StartFetch(request, window, host, protocol, TIME_PORT, 0, &lastOutcome))
+    startedAt = PreciseSystemTime();
+    if (!StartFetch(request, window, &order, &lastOutcome))
         ended = true;
     MSG message;
     while (!ended && GetMessageA(&message, NULL, 0, 0) > 0)
@@ -64,6 +70,16 @@ double Median(std::vector<double> values)
     return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+/* A host asked again waits out its two seconds here, so that the fetch
+   time is the exchange's alone (the engine, and the service, would wait). */
+void SpaceFrom(const char *host, const char *lastHost, LONGLONG lastAt)
+{
+    LONGLONG spacing = (SNTP_SPACING_MS + 100) * TICKS_PER_MS;
+    if (lastHost != NULL && strcmp(host, lastHost) == 0)
+        while (PreciseSystemTime() - lastAt < spacing)
+            Sleep(10);
+}
+
 /* The Time protocol's error is the part of the second its whole seconds
    leave out: the readings start at each twentieth of a second in turn. */
 void WaitForTwentieth(int i)
@@ -76,11 +92,12 @@ void WaitForTwentieth(int i)
 
 int main(int argc, char **argv)
 {
-    if (argc < 5 || (strcmp(argv[2], "sntp") != 0 && strcmp(argv[2], "time") != 0)) {
-        fprintf(stderr, "usage: accuracy.exe NAME sntp|time TRUE_MS HOST...\n");
+    BOOL viaService = strcmp(argv[2], "service") == 0;
+    if (argc < 5 || (strcmp(argv[2], "sntp") != 0 && strcmp(argv[2], "time") != 0 && !viaService)) {
+        fprintf(stderr, "usage: accuracy.exe NAME sntp|time|service TRUE_MS HOST...\n");
         return 2;
     }
-    int protocol = strcmp(argv[2], "sntp") == 0 ? PROTOCOL_SNTP : PROTOCOL_TIME;
+    int protocol = strcmp(argv[2], "time") == 0 ? PROTOCOL_TIME : PROTOCOL_SNTP;
     double trueMs = atof(argv[3]);
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
@@ -94,14 +111,22 @@ int main(int argc, char **argv)
                                   windowClass.hInstance, NULL);
     TimeRequest *request = NewTimeRequest();
     SetWindowLongPtrA(window, 0, (LONG_PTR)request);
-    std::vector<double> errors, delays;
+    std::vector<double> errors, delays, fetches;
+    const char *lastHost = NULL;
     for (int i = 0; i < kReadings; i++) {
+        const char *host = argv[4 + i % (argc - 4)];
+        SpaceFrom(host, lastHost, startedAt);
         if (protocol == PROTOCOL_TIME)
             WaitForTwentieth(i);
-        if (!Fetch(window, request, argv[4 + i % (argc - 4)], protocol))
+        lastHost = host;
+        if (!Fetch(window, request, host, protocol, viaService))
             continue;
         const TimeSample &sample = lastOutcome.sample;
-        if (protocol == PROTOCOL_SNTP) {
+        fetches.push_back((double)(endedAt - startedAt) / TICKS_PER_MS);
+        if (viaService) {
+            errors.push_back((double)sample.offset / TICKS_PER_MS - trueMs);
+            delays.push_back(sample.lag);
+        } else if (protocol == PROTOCOL_SNTP) {
             errors.push_back((double)sample.offset / TICKS_PER_MS - trueMs);
             delays.push_back((double)request->bestDelay / TICKS_PER_MS);
         } else {
@@ -114,8 +139,8 @@ int main(int argc, char **argv)
     for (double error : errors)
         sizes.push_back(error < 0 ? -error : error);
     double worst = sizes.empty() ? 0 : *std::max_element(sizes.begin(), sizes.end());
-    printf("%-34s %5zu %14.3f %14.3f %14.3f\n", argv[1], sizes.size(), Median(sizes), worst,
-           Median(delays));
+    printf("%-34s %5zu %14.3f %14.3f %14.3f %14.3f\n", argv[1], sizes.size(), Median(sizes), worst,
+           Median(delays), Median(fetches));
     FreeTimeRequest(request);
     WSACleanup();
     return 0;

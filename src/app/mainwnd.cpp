@@ -188,7 +188,7 @@ static void OnFetchTick(HWND window)
     }
 }
 
-/* UM_SOCKET, UM_RESOLVED, and the request's own timer. */
+/* UM_SOCKET, UM_JOBDONE, and the request's own timer. */
 static void OnRequestMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     AppState *state = AppStateOf(window);
@@ -280,7 +280,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         OnOpenDialog(window, wParam);
         return 0;
     case UM_SOCKET:
-    case UM_RESOLVED:
+    case UM_JOBDONE:
         OnRequestMessage(window, message, wParam, lParam);
         return 1;
     case WM_COMMAND:

@@ -10,8 +10,9 @@
 #define UM_SOCKET (WM_USER + 2)
 #define UM_OPENDIALOG (WM_USER + 3)
 #define UM_TRAY (WM_USER + 4)
-/* A request's name lookup is done (wParam: the lookup's tag). */
-#define UM_RESOLVED (WM_USER + 5)
+/* Work of a request beside the window is done: its name lookup, or the
+   time service's answer (wParam: the work's tag). */
+#define UM_JOBDONE (WM_USER + 5)
 
 #define TEXT_BUFFER_SIZE 512
 

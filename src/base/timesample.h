@@ -9,6 +9,13 @@
 /* Shown in place of a time of day that has no calendar fields. */
 #define NO_TIME_OF_DAY "--:--:--"
 
+/* Who sets the clock from a reading: the program, holding the right; the
+   time service, which took the reading itself; nobody, when the program
+   lacks the right and the service could not do it. */
+#define CLOCK_BY_PROGRAM 0
+#define CLOCK_BY_SERVICE 1
+#define CLOCK_BY_NOBODY 2
+
 /* One reading of server and local time, in seconds since 1970 UTC. */
 struct TimeSample {
     LONG localTime;
@@ -27,6 +34,14 @@ struct TimeSample {
     BOOL precise;
     LONGLONG localClock;
     LONGLONG offset;
+    int setBy;
+    /* CLOCK_BY_SERVICE: what it did (timeclient/servicepipe.h), the
+       Windows error of a refusal, and the machine's limit. */
+    int serviceResult;
+    DWORD serviceError;
+    DWORD serviceMaxAdjust;
+    /* CLOCK_BY_NOBODY: why, one line. */
+    char whyNotSet[TEXT_BUFFER_SIZE];
 };
 
 #endif

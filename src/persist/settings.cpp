@@ -231,6 +231,22 @@ BOOL LoadSettings(AppState *state)
     return hostMissing;
 }
 
+BOOL LoadMachineSettings(AppState *state, DWORD *userHosts)
+{
+    RegKeyGuard guard;
+    if (!OpenExistingKey(HKEY_LOCAL_MACHINE, SETTINGS_KEY, &guard.key))
+        guard.key = NULL;
+    ReadSettingsFrom(state, guard.key, NULL);
+    /* Only the machine's key says it: no user's copy may. */
+    *userHosts = guard.key != NULL ? ReadNumber(guard.key, "userHosts", 0) : 0;
+    guard.Close();
+    if (OpenExistingKey(HKEY_LOCAL_MACHINE, HOSTS_KEY, &guard.key)) {
+        LoadHostList(guard.key, &state->hosts);
+        guard.Close();
+    }
+    return state->host != NULL;
+}
+
 static BOOL WriteMainValues(HKEY key, const AppState *state)
 {
     BOOL written = WriteText(key, "host", TextOrEmpty(state->host));

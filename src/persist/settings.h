@@ -24,6 +24,11 @@ void LoadHostList(HKEY key, StringList *hosts);
    came of it. */
 BOOL ReadSettingsFrom(AppState *state, HKEY machineKey, HKEY userKey);
 
+/* The machine's settings alone, read without making or writing anything
+   (the time service's view): the defaults, then the values of the
+   machine's key, its host list, and its userHosts (0 when missing). */
+BOOL LoadMachineSettings(AppState *state, DWORD *userHosts);
+
 /* Stores a host given on the command line as the current host; false,
    storing nothing, for one too long to be read back. */
 BOOL StoreCommandLineHost(const char *commandLine);

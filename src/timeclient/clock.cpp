@@ -1,6 +1,7 @@
 #include "timeclient/clock.h"
 
 #include <limits.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "base/precisetime.h"
@@ -93,6 +94,26 @@ DWORD SetClockToReading(TimeSample *sample)
     /* The log must not call a refusal a reset. */
     sample->label = LABEL_FAILED;
     return error != 0 ? error : ERROR_INVALID_DATA;
+}
+
+BOOL HoldsClockRight(void)
+{
+    LUID right;
+    HANDLE token;
+    if (!LookupPrivilegeValueA(NULL, SE_SYSTEMTIME_NAME, &right)
+        || !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return FALSE;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenPrivileges, NULL, 0, &size);
+    TOKEN_PRIVILEGES *privileges = size != 0 ? (TOKEN_PRIVILEGES *)malloc(size) : NULL;
+    BOOL held = FALSE;
+    if (privileges != NULL && GetTokenInformation(token, TokenPrivileges, privileges, size, &size))
+        for (DWORD i = 0; i < privileges->PrivilegeCount && !held; i++)
+            held = privileges->Privileges[i].Luid.LowPart == right.LowPart
+                   && privileges->Privileges[i].Luid.HighPart == right.HighPart;
+    free(privileges);
+    CloseHandle(token);
+    return held;
 }
 
 int FormatTimeOfDay(TimeSample *sample, char *buffer, int size)

@@ -20,6 +20,11 @@ BOOL SetClock(const TimeSample *sample);
    of the refusal, which the label then says ("failed"). */
 DWORD SetClockToReading(TimeSample *sample);
 
+/* True when this process's token holds the right to set the clock
+   (SeSystemtimePrivilege), enabled or not: a standard user's does not, nor
+   an administrator's without elevation. */
+BOOL HoldsClockRight(void);
+
 /* The local time of day of serverTime as the system locale writes it. */
 int FormatTimeOfDay(TimeSample *sample, char *buffer, int size);
 

@@ -6,11 +6,45 @@
 #include "base/fetchtimer.h"
 #include "base/precisetime.h"
 #include "base/textfmt.h"
+#include "timeclient/clock.h"
+#include "timeclient/servicepipe.h"
 #include "timeclient/sockerr.h"
 
 #define TIME_EVENTS (FD_READ | FD_CONNECT | FD_CLOSE)
 /* UDP has no connection: a read, or an error the stack reports. */
 #define SNTP_EVENTS (FD_READ | FD_CLOSE)
+/* The service may walk four addresses, each with its own limit. */
+#define SERVICE_CALL_MS 15000
+
+enum JobKind { JOB_LOOKUP, JOB_SERVICE };
+
+/* A lookup, done beside the window. */
+struct LookupWork {
+    char host[TEXT_BUFFER_SIZE];
+    u_short port;
+    int type;
+    ServerAddresses addresses;
+    int error;
+};
+
+/* The time service's reading, asked for beside the window. */
+struct ServiceWork {
+    ServiceRequest request;
+    ServiceAnswer answer;
+    ServiceTrouble trouble;
+};
+
+static void LookUp(void *data)
+{
+    LookupWork *work = (LookupWork *)data;
+    work->error = ResolveServer(work->host, work->port, work->type, &work->addresses);
+}
+
+static void AskService(void *data)
+{
+    ServiceWork *work = (ServiceWork *)data;
+    work->trouble = AskTimeService(&work->request, &work->answer, SERVICE_CALL_MS);
+}
 
 TimeRequest *NewTimeRequest(void)
 {
@@ -72,9 +106,21 @@ static void CloseExchange(TimeRequest *request)
 void EndRequest(TimeRequest *request)
 {
     CloseExchange(request);
-    ReleaseResolving(request->resolving);
-    request->resolving = NULL;
+    ReleaseBackgroundJob(request->job);
+    request->job = NULL;
+    request->waitingForService = 0;
     request->busy = 0;
+}
+
+/* The work beside the window: its message comes with the tag. */
+static BOOL StartJob(TimeRequest *request, int kind, void (*work)(void *), const void *data,
+                     size_t size)
+{
+    request->jobKind = kind;
+    request->jobTag++;
+    request->job = StartBackgroundJob(work, data, size, request->owner, UM_JOBDONE,
+                                      request->jobTag);
+    return request->job != NULL;
 }
 
 static void StartOutcome(RequestOutcome *outcome)
@@ -301,6 +347,10 @@ static int TryResolvedAddresses(TimeRequest *request, RequestOutcome *outcome, i
     return TryAddresses(request, outcome);
 }
 
+/* The reading that counts, asked of the time service: in a thread when a
+   window waits, at once without one. */
+static int StartServiceExchange(TimeRequest *request, RequestOutcome *outcome);
+
 /* One exchange of the fetch: each resolves and connects afresh.  A name is
    looked up in a thread of its own, so that the windows stay responsive;
    an address as written, and a request without a window, need no wait. */
@@ -313,31 +363,81 @@ static int StartExchange(TimeRequest *request, RequestOutcome *outcome)
     request->sntp.answered = 1;
     request->addressIndex = 0;
     request->addresses.count = 0;
+    if (request->viaService && request->calibrationsLeft == 0)
+        return StartServiceExchange(request, outcome);
     BOOL sntp = request->protocol == PROTOCOL_SNTP;
-    u_short port = sntp ? SNTP_PORT : (u_short)request->port;
-    int type = sntp ? SOCK_DGRAM : SOCK_STREAM;
+    LookupWork lookup;
+    memset(&lookup, 0, sizeof lookup);
+    lstrcpynA(lookup.host, request->host, sizeof lookup.host);
+    lookup.port = sntp ? SNTP_PORT : (u_short)request->port;
+    lookup.type = sntp ? SOCK_DGRAM : SOCK_STREAM;
     if (request->owner == NULL || IsAddressLiteral(request->host))
         return TryResolvedAddresses(request, outcome,
-                                    ResolveServer(request->host, port, type, &request->addresses));
-    request->resolveTag++;
-    request->resolving = StartResolving(request->host, port, type, request->owner, UM_RESOLVED,
-                                        request->resolveTag);
-    if (request->resolving == NULL)
+                                    ResolveServer(lookup.host, lookup.port, lookup.type,
+                                                  &request->addresses));
+    if (!StartJob(request, JOB_LOOKUP, LookUp, &lookup, sizeof lookup))
         return FailLookup(request, outcome, WSA_NOT_ENOUGH_MEMORY);
     return 1;
 }
 
-int StartFetch(TimeRequest *request, HWND owner, const char *host, int protocol, DWORD port,
-               DWORD periodMs, RequestOutcome *outcome)
+/* The program's own packets to the host keep their spacing: the service's
+   is one more to the same server. */
+static DWORD WaitBeforeService(TimeRequest *request)
+{
+    if (request->protocol != PROTOCOL_SNTP || strcmp(request->mannersHost, request->host) != 0)
+        return 0;
+    DWORD wait = 0;
+    DWORD now = GetTickCount();
+    for (int i = 0; i < request->mannersCount; i++) {
+        const ServerManners *manners = &request->manners[i].manners;
+        DWORD since = now - manners->lastSendTick;
+        if (manners->sent && since < SNTP_SPACING_MS && SNTP_SPACING_MS - since > wait)
+            wait = SNTP_SPACING_MS - since;
+    }
+    return wait;
+}
+
+static int AskServiceNow(TimeRequest *request, RequestOutcome *outcome)
+{
+    ServiceWork work;
+    memset(&work, 0, sizeof work);
+    if (!MakeServiceRequest(request->host, request->protocol, SERVICE_BY_POLICY, 0,
+                            &work.request)) {
+        Note(outcome, FAILURE_SOCKET, WSAHOST_NOT_FOUND, "horavex: %s: unknown host",
+             request->host);
+        Finish(request, outcome, OUTCOME_FAILED);
+        return 0;
+    }
+    if (StartJob(request, JOB_SERVICE, AskService, &work, sizeof work))
+        return 1;
+    Note(outcome, FAILURE_SOCKET, WSA_NOT_ENOUGH_MEMORY, "horavex: could not ask the service");
+    Finish(request, outcome, OUTCOME_FAILED);
+    return 0;
+}
+
+static int StartServiceExchange(TimeRequest *request, RequestOutcome *outcome)
+{
+    DWORD wait = WaitBeforeService(request);
+    if (wait == 0)
+        return AskServiceNow(request, outcome);
+    request->waitingForService = 1;
+    ArmTimer(request, wait);
+    return 1;
+}
+
+int StartFetch(TimeRequest *request, HWND owner, const FetchOrder *order, RequestOutcome *outcome)
 {
     StartOutcome(outcome);
     /* An older request ends here, so that its socket is not lost. */
     EndRequest(request);
     request->owner = owner;
-    lstrcpynA(request->host, host, sizeof request->host);
-    request->protocol = protocol == PROTOCOL_SNTP ? PROTOCOL_SNTP : PROTOCOL_TIME;
-    request->port = port;
-    request->periodMs = periodMs;
+    lstrcpynA(request->host, order->host, sizeof request->host);
+    request->protocol = order->protocol == PROTOCOL_SNTP ? PROTOCOL_SNTP : PROTOCOL_TIME;
+    request->port = order->port;
+    request->periodMs = order->periodMs;
+    /* Only a window waits for the service beside it. */
+    request->viaService = order->viaService && owner != NULL;
+    request->whyNotSet[0] = '\0';
     request->haveBest = 0;
     request->busy = 1;
     return StartExchange(request, outcome);
@@ -345,9 +445,13 @@ int StartFetch(TimeRequest *request, HWND owner, const char *host, int protocol,
 
 int StartRequest(HWND owner, AppState *state, RequestOutcome *outcome)
 {
-    DWORD periodMs = state->timeOut != 0 ? FetchPeriod(state->timeOut) : 0;
-    return StartFetch(state->request, owner, TextOrEmpty(state->host), state->protocol,
-                      state->port, periodMs, outcome);
+    FetchOrder order;
+    order.host = TextOrEmpty(state->host);
+    order.protocol = state->protocol;
+    order.port = state->port;
+    order.periodMs = state->timeOut != 0 ? FetchPeriod(state->timeOut) : 0;
+    order.viaService = !state->reportOnly && !HoldsClockRight();
+    return StartFetch(state->request, owner, &order, outcome);
 }
 
 /* Of a calibrated SNTP fetch, the exchange with the smallest delay counts,
@@ -377,6 +481,10 @@ static OutcomeKind TakeReading(TimeRequest *request, RequestOutcome *outcome)
        open must not change what its line and fields say. */
     sample->connectTime = request->connectTime;
     lstrcpynA(sample->host, request->host, sizeof sample->host);
+    if (request->calibrationsLeft == 0 && request->whyNotSet[0] != '\0') {
+        sample->setBy = CLOCK_BY_NOBODY;
+        lstrcpynA(sample->whyNotSet, request->whyNotSet, sizeof sample->whyNotSet);
+    }
     if (request->calibrationsLeft == 0)
         return Finish(request, outcome, OUTCOME_READING);
     request->calibrationsLeft--;
@@ -499,6 +607,10 @@ static OutcomeKind OnRequestTimer(TimeRequest *request, HWND window, RequestOutc
     if (!RequestOwnedBy(request, window) || !request->timerArmed)
         return OUTCOME_NOT_OURS;
     request->timerArmed = 0;
+    if (request->waitingForService) {
+        request->waitingForService = 0;
+        return AskServiceNow(request, outcome) ? Report(outcome, OUTCOME_WAITING) : outcome->kind;
+    }
     char host[TEXT_BUFFER_SIZE];
     ShownHost(request, host, sizeof host);
     if (request->waitingToSend) {
@@ -512,22 +624,56 @@ static OutcomeKind OnRequestTimer(TimeRequest *request, HWND window, RequestOutc
     return AddressFailed(request, outcome);
 }
 
-static OutcomeKind OnResolved(TimeRequest *request, HWND window, WPARAM tag,
+static OutcomeKind OnLookedUp(TimeRequest *request, const LookupWork *lookup,
                               RequestOutcome *outcome)
 {
-    ServerAddresses addresses;
-    int error = 0;
-    if (!RequestOwnedBy(request, window) || request->resolving == NULL
-        || tag != request->resolveTag)
-        return OUTCOME_NOT_OURS;
-    if (!TakeResolved(request->resolving, &addresses, &error))
-        return Report(outcome, OUTCOME_WAITING);
-    ReleaseResolving(request->resolving);
-    request->resolving = NULL;
-    request->addresses = addresses;
-    if (TryResolvedAddresses(request, outcome, error))
+    request->addresses = lookup->addresses;
+    if (TryResolvedAddresses(request, outcome, lookup->error))
         return Report(outcome, OUTCOME_WAITING);
     return outcome->kind;
+}
+
+/* The service's reading is the one that counts; a failed exchange is
+   reported as the program's own would be.  A service that is not there,
+   is not believed or refuses leaves the reading to the program, which
+   then says why the clock was not set. */
+static OutcomeKind OnServiceAnswered(TimeRequest *request, const ServiceWork *work,
+                                     RequestOutcome *outcome)
+{
+    const ServiceAnswer *answer = &work->answer;
+    if (work->trouble != SERVICE_ANSWERED || answer->result == SERVICE_REFUSED) {
+        DescribeServiceTrouble(work->trouble, answer, request->whyNotSet,
+                               sizeof request->whyNotSet);
+        request->viaService = FALSE;
+        if (StartExchange(request, outcome))
+            return Report(outcome, OUTCOME_WAITING);
+        return outcome->kind;
+    }
+    if (answer->result == SERVICE_NO_READING) {
+        Note(outcome, (FailureKind)answer->failure, (int)answer->error, "%s", answer->text);
+        return Finish(request, outcome, OUTCOME_FAILED);
+    }
+    TakeServiceReading(answer, &outcome->sample);
+    request->lag = outcome->sample.lag;
+    lstrcpynA(outcome->sample.host, request->host, sizeof outcome->sample.host);
+    return Finish(request, outcome, OUTCOME_READING);
+}
+
+static OutcomeKind OnJobDone(TimeRequest *request, HWND window, WPARAM tag,
+                             RequestOutcome *outcome)
+{
+    if (!RequestOwnedBy(request, window) || request->job == NULL || tag != request->jobTag)
+        return OUTCOME_NOT_OURS;
+    const void *data = FinishedJobData(request->job);
+    if (data == NULL)
+        return Report(outcome, OUTCOME_WAITING);
+    BackgroundJob *job = request->job;
+    request->job = NULL;
+    OutcomeKind kind = request->jobKind == JOB_SERVICE
+                           ? OnServiceAnswered(request, (const ServiceWork *)data, outcome)
+                           : OnLookedUp(request, (const LookupWork *)data, outcome);
+    ReleaseBackgroundJob(job);
+    return kind;
 }
 
 OutcomeKind OnRequestMessage(TimeRequest *request, HWND window, UINT message, WPARAM wParam,
@@ -536,8 +682,8 @@ OutcomeKind OnRequestMessage(TimeRequest *request, HWND window, UINT message, WP
     StartOutcome(outcome);
     if (message == UM_SOCKET)
         return OnRequestSocket(request, window, wParam, lParam, outcome);
-    if (message == UM_RESOLVED)
-        return OnResolved(request, window, wParam, outcome);
+    if (message == UM_JOBDONE)
+        return OnJobDone(request, window, wParam, outcome);
     if (message == WM_TIMER && wParam == REQUEST_TIMER_ID)
         return OnRequestTimer(request, window, outcome);
     return OUTCOME_NOT_OURS;

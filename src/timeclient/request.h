@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "base/appstate.h"
+#include "base/backgroundjob.h"
 #include "timeclient/outcome.h"
 #include "timeclient/resolve.h"
 #include "timeclient/sntp.h"
@@ -26,21 +27,36 @@ struct AddressManners {
     ServerManners manners;
 };
 
+/* What a fetch is asked for. */
+struct FetchOrder {
+    const char *host;
+    int protocol;
+    DWORD port;
+    /* How soon this program would ask the server again by itself (0:
+       not at all): a RATE kiss holds it off for twice that at least. */
+    DWORD periodMs;
+    /* The program lacks the right to set the clock: the reading that
+       counts is the time service's to take and set. */
+    BOOL viaService;
+};
+
 /* The request engine's own record: one request's whole life, from the
    start of a fetch to its one outcome, and the manners of the servers it
    asks.  The program keeps one, shared by the main window and the main
    dialog: a start by either ends the other's request first. */
 struct TimeRequest {
-    /* The window that gets UM_SOCKET, UM_RESOLVED and WM_TIMER
+    /* The window that gets UM_SOCKET, UM_JOBDONE and WM_TIMER
        REQUEST_TIMER_ID; null for a request run by RunRequest. */
     HWND owner;
     /* The fetch, kept to its end whatever the settings say meanwhile. */
     char host[TEXT_BUFFER_SIZE];
     int protocol;
     DWORD port;
-    /* How soon this program would ask the server again by itself (0:
-       not at all): a RATE kiss holds it off for twice that at least. */
     DWORD periodMs;
+    BOOL viaService;
+    /* Why the service could not take the reading that counts: the
+       program's own reading then says the clock was not set. */
+    char whyNotSet[TEXT_BUFFER_SIZE];
     /* Calibration readings still due; a fetch that ends early leaves
        them to the next fetch of either owner. */
     DWORD calibrationsLeft;
@@ -50,9 +66,13 @@ struct TimeRequest {
     /* The name's addresses, and the one being tried. */
     ServerAddresses addresses;
     int addressIndex;
-    /* The lookup under way, and the tag its message carries. */
-    struct ResolveJob *resolving;
-    WPARAM resolveTag;
+    /* Work beside the window (the lookup, the service's answer), and the
+       tag its message carries. */
+    BackgroundJob *job;
+    int jobKind;
+    WPARAM jobTag;
+    /* Waiting out our own spacing before the service asks the host. */
+    int waitingForService;
     DWORD startTick;
     DWORD connectTime;
     DWORD lag;
@@ -82,18 +102,19 @@ TimeRequest *NewTimeRequest(void);
 /* Ends its request and frees it. */
 void FreeTimeRequest(TimeRequest *request);
 
-/* Starts a fetch from host for owner (null: run it with RunRequest); an
-   older request ends first.  1 when it is under way, 0 when it ended at
-   once (the outcome says how). */
-int StartFetch(TimeRequest *request, HWND owner, const char *host, int protocol, DWORD port,
-               DWORD periodMs, RequestOutcome *outcome);
+/* Starts a fetch for owner (null: run it with RunRequest); an older
+   request ends first.  1 when it is under way, 0 when it ended at once
+   (the outcome says how). */
+int StartFetch(TimeRequest *request, HWND owner, const FetchOrder *order, RequestOutcome *outcome);
 
 /* The same with the settings of the record: host, protocol, port and the
-   fetch period. */
+   fetch period; through the time service when the program lacks the
+   right to set the clock and is to set it. */
 int StartRequest(HWND owner, AppState *state, RequestOutcome *outcome);
 
 /* What a message that window got means to the request: UM_SOCKET (a
-   notification of its socket), UM_RESOLVED (its lookup is done) or
+   notification of its socket), UM_JOBDONE (its lookup or the service's
+   answer is in) or
    WM_TIMER REQUEST_TIMER_ID (the packet goes now, or no answer came);
    OUTCOME_NOT_OURS for any other. */
 OutcomeKind OnRequestMessage(TimeRequest *request, HWND window, UINT message, WPARAM wParam,

@@ -1,24 +1,9 @@
 #include "timeclient/resolve.h"
 
-#include <process.h>
-#include <stdlib.h>
 #include <string.h>
 
 #include "base/globals.h"
 #include "base/textfmt.h"
-
-struct ResolveJob {
-    LONG references;
-    LONG done;
-    char host[TEXT_BUFFER_SIZE];
-    u_short port;
-    int type;
-    HWND window;
-    UINT message;
-    WPARAM tag;
-    ServerAddresses addresses;
-    int error;
-};
 
 /* "[::1]" names the address "::1"; anything else is the name as typed. */
 static void UnbracketedHost(const char *host, char *name, size_t size)
@@ -90,53 +75,6 @@ int ResolveServer(const char *host, u_short port, int type, ServerAddresses *add
     }
     freeaddrinfo(found);
     return addresses->count != 0 ? 0 : WSAHOST_NOT_FOUND;
-}
-
-void ReleaseResolving(ResolveJob *job)
-{
-    if (job != NULL && InterlockedDecrement(&job->references) == 0)
-        free(job);
-}
-
-static unsigned __stdcall ResolveInThread(void *parameter)
-{
-    ResolveJob *job = (ResolveJob *)parameter;
-    job->error = ResolveServer(job->host, job->port, job->type, &job->addresses);
-    InterlockedExchange(&job->done, 1);
-    PostMessageA(job->window, job->message, job->tag, 0);
-    ReleaseResolving(job);
-    return 0;
-}
-
-ResolveJob *StartResolving(const char *host, u_short port, int type, HWND window, UINT message,
-                           WPARAM tag)
-{
-    ResolveJob *job = (ResolveJob *)calloc(1, sizeof *job);
-    if (job == NULL)
-        return NULL;
-    lstrcpynA(job->host, host, sizeof job->host);
-    job->port = port;
-    job->type = type;
-    job->window = window;
-    job->message = message;
-    job->tag = tag;
-    /* One hold for the caller, one for the thread. */
-    job->references = 2;
-    uintptr_t thread = _beginthreadex(NULL, 0, ResolveInThread, job, 0, NULL);
-    if (thread != 0)
-        CloseHandle((HANDLE)thread);
-    else
-        ResolveInThread(job);
-    return job;
-}
-
-BOOL TakeResolved(ResolveJob *job, ServerAddresses *addresses, int *error)
-{
-    if (job == NULL || InterlockedCompareExchange(&job->done, 1, 1) != 1)
-        return FALSE;
-    *addresses = job->addresses;
-    *error = job->error;
-    return TRUE;
 }
 
 BOOL SameAddress(const SOCKADDR_STORAGE *one, const SOCKADDR_STORAGE *other)

@@ -23,18 +23,6 @@ int ResolveServer(const char *host, u_short port, int type, ServerAddresses *add
 /* True when host is an address as written, which needs no lookup. */
 BOOL IsAddressLiteral(const char *host);
 
-/* A lookup in a thread of its own, so that the windows stay responsive:
-   message (wParam: tag) goes to window once it is done. */
-struct ResolveJob;
-ResolveJob *StartResolving(const char *host, u_short port, int type, HWND window, UINT message,
-                           WPARAM tag);
-/* True once the lookup is done: its addresses, and its error (0 or as
-   ResolveServer). */
-BOOL TakeResolved(ResolveJob *job, ServerAddresses *addresses, int *error);
-/* The caller's hold on the job ends; a lookup still running finishes by
-   itself and its result is dropped. */
-void ReleaseResolving(ResolveJob *job);
-
 /* The same address (family, address and port). */
 BOOL SameAddress(const SOCKADDR_STORAGE *one, const SOCKADDR_STORAGE *other);
 

@@ -5,8 +5,11 @@
 #include "persist/resultlog.h"
 #include "timeclient/adjustlimit.h"
 #include "timeclient/clock.h"
+#include "timeclient/servicepipe.h"
 
 #define MS_PER_SECOND 1000
+/* The service's second reading, after the person's answer. */
+#define SERVICE_AGAIN_MS 15000
 
 static AdjustAction AskAboutBigChange(HWND owner, long long difference, DWORD maxAdjust)
 {
@@ -45,16 +48,92 @@ static int *ApplyingTimeOf(HWND owner)
     return &applyingTime[owner == mainWindow ? APPLY_MAIN_WINDOW : APPLY_MAIN_DIALOG];
 }
 
+/* The service's reading went beyond the machine's limit: the person is
+   asked as always, and on Yes or No the service takes a new reading and
+   sets the clock only within what the answer allows. */
+static void AskBeforeTheServiceSets(HWND owner, TimeSample *sample)
+{
+    DWORD start = GetTickCount();
+    long long difference = DifferenceInSeconds(sample);
+    AdjustAction answer = AskAboutBigChange(owner, difference, sample->serviceMaxAdjust);
+    if (answer == ADJUST_LEAVE) {
+        ApplyAdjustment(sample, ADJUST_LEAVE, sample->serviceMaxAdjust,
+                        (GetTickCount() - start) / MS_PER_SECOND);
+        sample->serviceResult = SERVICE_LEFT;
+        return;
+    }
+    /* Rounding to whole seconds for the question may have hidden part of
+       one: a second more is accepted. */
+    unsigned long long size = difference < 0 ? -difference : difference;
+    DWORD limit = size >= 0xFFFFFFFEULL ? 0xFFFFFFFFUL : (DWORD)size + 1;
+    ServiceRequest request;
+    ServiceAnswer reply;
+    ServiceTrouble trouble = SERVICE_SILENT;
+    int mode = answer == ADJUST_APPLY ? SERVICE_ACCEPT_UP_TO : SERVICE_LIMIT;
+    if (MakeServiceRequest(sample->host, sample->precise ? PROTOCOL_SNTP : PROTOCOL_TIME, mode,
+                           limit, &request))
+        trouble = AskTimeService(&request, &reply, SERVICE_AGAIN_MS);
+    if (trouble == SERVICE_ANSWERED && reply.result == SERVICE_NO_READING) {
+        sample->setBy = CLOCK_BY_NOBODY;
+        lstrcpynA(sample->whyNotSet, reply.text, sizeof sample->whyNotSet);
+    } else if (trouble != SERVICE_ANSWERED || reply.result == SERVICE_REFUSED) {
+        sample->setBy = CLOCK_BY_NOBODY;
+        DescribeServiceTrouble(trouble, &reply, sample->whyNotSet, sizeof sample->whyNotSet);
+    } else {
+        TakeServiceReading(&reply, sample);
+    }
+    /* A change grown past what was accepted is left alone. */
+    if (sample->setBy == CLOCK_BY_SERVICE && sample->serviceResult == SERVICE_ASK) {
+        ApplyAdjustment(sample, ADJUST_LEAVE, sample->serviceMaxAdjust, 0);
+        sample->serviceResult = SERVICE_LEFT;
+    }
+}
+
+/* "Error setting system time", with one line more when the program did not
+   set the clock itself: why, or the service's error. */
+static void ShowClockRefusal(HWND owner, const TimeSample *sample)
+{
+    if (sample->setBy == CLOCK_BY_NOBODY)
+        FormatText(textBuffer, sizeof textBuffer, "Error setting system time\r\n%s",
+                   sample->whyNotSet);
+    else if (sample->setBy == CLOCK_BY_SERVICE)
+        FormatText(textBuffer, sizeof textBuffer,
+                   "Error setting system time\r\nThe Horavex Time Service was refused it "
+                   "(Windows error %lu).",
+                   (unsigned long)sample->serviceError);
+    else
+        FormatText(textBuffer, sizeof textBuffer, "Error setting system time");
+    MessageBoxA(owner, textBuffer, "horavex Error", MB_OK);
+}
+
+/* Set by the program, or by the service that took the reading: the
+   policy, the clock, its box; false when it was not set. */
+static BOOL SetClockFromReading(HWND owner, TimeSample *sample)
+{
+    if (sample->setBy == CLOCK_BY_SERVICE && sample->serviceResult == SERVICE_ASK)
+        AskBeforeTheServiceSets(owner, sample);
+    if (sample->setBy == CLOCK_BY_PROGRAM) {
+        CheckAdjustLimit(sample, owner);
+        return AppStateOf(mainWindow) == NULL || SetClockToReading(sample) == 0;
+    }
+    if (sample->setBy == CLOCK_BY_SERVICE && sample->serviceResult != SERVICE_FAILED)
+        return TRUE;
+    /* Nothing pretends to have set the clock. */
+    sample->label = LABEL_FAILED;
+    return FALSE;
+}
+
 void ApplyTime(HWND owner, TimeSample *sample, AppState *state)
 {
     int *applying = ApplyingTimeOf(owner);
     if (*applying || state->reportOnly)
         return;
     *applying = 1;
-    CheckAdjustLimit(sample, owner);
     /* Each box runs a message loop that may end the program. */
-    if (AppStateOf(mainWindow) != NULL && SetClockToReading(sample) != 0)
-        MessageBoxA(owner, "Error setting system time", "horavex Error", MB_OK);
+    if (!SetClockFromReading(owner, sample) && AppStateOf(mainWindow) != NULL)
+        ShowClockRefusal(owner, sample);
+    if (sample->setBy != CLOCK_BY_PROGRAM)
+        ToUtcFields(sample);
     state = AppStateOf(mainWindow);
     if (state != NULL && state->logOpts != 0 && !WriteLogEntry(sample, state)) {
         FormatText(textBuffer, sizeof textBuffer, "Error writing to log file %s",

@@ -455,7 +455,7 @@ static void OnRequestOutcome(HWND dialog, RequestOutcome *outcome)
         ShowFailure(dialog, outcome);
 }
 
-/* UM_SOCKET, UM_RESOLVED and the request's own timer.  False for a message
+/* UM_SOCKET, UM_JOBDONE and the request's own timer.  False for a message
    that is not about the request: UM_SOCKET is also DM_REPOSITION, and a
    socket that is no longer the request's was closed already. */
 static BOOL OnRequestMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
@@ -527,7 +527,7 @@ INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         OnCommand(dialog, wParam);
         return TRUE;
     case UM_SOCKET:
-    case UM_RESOLVED:
+    case UM_JOBDONE:
         return OnRequestMessage(dialog, message, wParam, lParam);
     case WM_DESTROY:
         OnDestroy(dialog);

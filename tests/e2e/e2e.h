@@ -39,6 +39,12 @@ bool CloseOnceItsDialogShows(HoravexProcess &horavex);
 std::vector<std::string> StoredHosts();
 void SeedHosts(const std::vector<std::string> &hosts);
 
+/* Runs a program with a command line and waits for its exit code. */
+DWORD RunAndWait(const std::string &program, const std::string &arguments);
+
+/* The installer built beside the programs. */
+std::string SetupPath();
+
 /* The empty-host warning, word for word. */
 extern const char kEmptyHostWarning[];
 

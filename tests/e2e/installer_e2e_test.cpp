@@ -27,31 +27,6 @@ bool Exists(const std::string &path)
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-/* Runs a program with a command line and waits for its exit code. */
-DWORD RunAndWait(const std::string &program, const std::string &arguments)
-{
-    std::string commandLine = "\"" + program + "\" " + arguments;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessA(program.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL,
-                        &startup, &info))
-        return (DWORD)-1;
-    WaitForSingleObject(info.hProcess, kWait);
-    DWORD code = (DWORD)-1;
-    GetExitCodeProcess(info.hProcess, &code);
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
-    return code;
-}
-
-std::string SetupPath()
-{
-    std::string folder = HoravexPath().substr(0, HoravexPath().find_last_of('\\') + 1);
-    return folder + (sizeof(void *) == 8 ? "horavex-setup-3.1.4.1-x64.exe"
-                                         : "horavex-setup-3.1.4.1.exe");
-}
-
 } // namespace
 
 class Installer : public EndToEnd {

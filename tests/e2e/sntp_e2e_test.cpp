@@ -7,6 +7,7 @@
 
 #include "dialog.h"
 #include "e2e.h"
+#include "chrony.h"
 #include "logfile.h"
 #include "pump.h"
 #include "resource.h"
@@ -17,68 +18,6 @@ namespace {
 
 const DWORD kWait = 10000;
 const char kChronyAddress[] = "127.0.0.123";
-
-/* Debian's chrony, a real NTP server nobody here wrote, on a loopback
-   address of the test namespace: it never touches the clock (-x) and
-   serves its own (local stratum 2). */
-class ChronyPeer {
-public:
-    explicit ChronyPeer(const std::string &address = kChronyAddress)
-        : folder_("/tmp/horavex-chrony-" + std::to_string(GetCurrentProcessId()) + "-" +
-                  std::to_string(GetTickCount())),
-          address_(address)
-    {
-        bool ipv6 = address.find(':') != std::string::npos;
-        CreateDirectoryA(WindowsPath(folder_).c_str(), NULL);
-        std::ofstream(WindowsPath(folder_ + "/chrony.conf"))
-            << "bindaddress " << address << "\nport 123\nallow "
-            << (ipv6 ? "::1" : "127.0.0.0/8") << "\n"
-            << "local stratum 2\ncmdport 0\npidfile " << folder_ << "/chronyd.pid\n"
-            << "driftfile " << folder_ << "/drift\n";
-        /* Its own output, and a lifetime of its own should the test end
-           without stopping it. */
-        started_ = StartHostProgram("/bin/sh -c \"exec timeout 30 /usr/sbin/chronyd -d -x -u root -f " +
-                                    folder_ + "/chrony.conf >" + folder_ + "/log 2>&1 </dev/null\"");
-    }
-    ~ChronyPeer()
-    {
-        StartHostProgram("/usr/bin/pkill -f " + folder_ + "/chrony.conf");
-        WaitUntil([&] { return !Exists("/chronyd.pid"); }, 5000);
-        for (const char *name : {"/chrony.conf", "/drift", "/log", "/ntpdig.json", "/ntpdig.err"})
-            DeleteFileA(WindowsPath(folder_ + name).c_str());
-        RemoveDirectoryA(WindowsPath(folder_).c_str());
-    }
-
-    /* The offset Debian's ntpdig measures, asked until chrony answers;
-       false if it never did. */
-    bool NtpdigOffset(double *offset)
-    {
-        std::string json = folder_ + "/ntpdig.json";
-        bool answered = started_ && WaitUntil([&] {
-            StartHostProgram("/bin/sh -c \"ntpdig -j " + address_ + " >" + json +
-                             ".part 2>" + folder_ + "/ntpdig.err && mv " + json + ".part " + json +
-                             "\"");
-            return WaitUntil([&] { return Exists("/ntpdig.json"); }, 500);
-        }, kWait);
-        std::ifstream in(WindowsPath(json));
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        size_t at = text.find("\"offset\":");
-        if (!answered || at == std::string::npos)
-            return false;
-        *offset = atof(text.c_str() + at + 9);
-        return true;
-    }
-
-private:
-    bool Exists(const char *name) const
-    {
-        return GetFileAttributesA(WindowsPath(folder_ + name).c_str()) != INVALID_FILE_ATTRIBUTES;
-    }
-
-    std::string folder_;
-    std::string address_;
-    bool started_ = false;
-};
 
 } // namespace
 

@@ -11,14 +11,43 @@ std::string HoravexPath()
     return folder.substr(0, folder.find_last_of('\\') + 1) + "horavex.exe";
 }
 
-HoravexProcess::HoravexProcess(const std::string &arguments, const std::string &program)
+namespace {
+
+/* This process's token without SeSystemtimePrivilege: under Wine every
+   process holds it, and a restricted token is how a standard user's looks. */
+HANDLE TokenWithoutClockRight()
+{
+    HANDLE token = NULL;
+    HANDLE restricted = NULL;
+    LUID_AND_ATTRIBUTES dropped = {};
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &token))
+        return NULL;
+    if (LookupPrivilegeValueA(NULL, SE_SYSTEMTIME_NAME, &dropped.Luid))
+        CreateRestrictedToken(token, 0, 0, NULL, 1, &dropped, 0, NULL, &restricted);
+    CloseHandle(token);
+    return restricted;
+}
+
+} // namespace
+
+HoravexProcess::HoravexProcess(const std::string &arguments, const std::string &program,
+                               bool withoutClockRight)
 {
     std::string commandLine = "\"" + program + "\"" + (arguments.empty() ? "" : " " + arguments);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessA(program.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL,
-                        &startup, &info))
+    HANDLE token = withoutClockRight ? TokenWithoutClockRight() : NULL;
+    if (withoutClockRight && token == NULL)
+        return;
+    BOOL created = token != NULL
+                       ? CreateProcessAsUserA(token, program.c_str(), &commandLine[0], NULL, NULL,
+                                              FALSE, 0, NULL, NULL, &startup, &info)
+                       : CreateProcessA(program.c_str(), &commandLine[0], NULL, NULL, FALSE, 0,
+                                        NULL, NULL, &startup, &info);
+    if (token != NULL)
+        CloseHandle(token);
+    if (!created)
         return;
     CloseHandle(info.hThread);
     process_ = info.hProcess;

@@ -12,8 +12,11 @@ std::string HoravexPath();
    the test is done. */
 class HoravexProcess {
 public:
+    /* withoutClockRight: with a token that lacks the right to set the
+       clock, as a standard user's does. */
     explicit HoravexProcess(const std::string &arguments = "",
-                            const std::string &program = HoravexPath());
+                            const std::string &program = HoravexPath(),
+                            bool withoutClockRight = false);
     ~HoravexProcess();
     HoravexProcess(const HoravexProcess &) = delete;
     HoravexProcess &operator=(const HoravexProcess &) = delete;

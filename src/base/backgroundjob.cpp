@@ -1,0 +1,66 @@
+#include "base/backgroundjob.h"
+
+#include <process.h>
+#include <stdlib.h>
+#include <string.h>
+
+struct BackgroundJob {
+    LONG references;
+    LONG done;
+    void (*work)(void *data);
+    HWND window;
+    UINT message;
+    WPARAM tag;
+    /* The data follows the record. */
+    size_t size;
+};
+
+static void *DataOf(BackgroundJob *job)
+{
+    return job + 1;
+}
+
+void ReleaseBackgroundJob(BackgroundJob *job)
+{
+    if (job != NULL && InterlockedDecrement(&job->references) == 0)
+        free(job);
+}
+
+static unsigned __stdcall RunJob(void *parameter)
+{
+    BackgroundJob *job = (BackgroundJob *)parameter;
+    job->work(DataOf(job));
+    InterlockedExchange(&job->done, 1);
+    PostMessageA(job->window, job->message, job->tag, 0);
+    ReleaseBackgroundJob(job);
+    return 0;
+}
+
+BackgroundJob *StartBackgroundJob(void (*work)(void *data), const void *data, size_t size,
+                                  HWND window, UINT message, WPARAM tag)
+{
+    BackgroundJob *job = (BackgroundJob *)calloc(1, sizeof *job + size);
+    if (job == NULL)
+        return NULL;
+    job->work = work;
+    job->window = window;
+    job->message = message;
+    job->tag = tag;
+    job->size = size;
+    memcpy(DataOf(job), data, size);
+    /* One hold for the caller, one for the thread. */
+    job->references = 2;
+    uintptr_t thread = _beginthreadex(NULL, 0, RunJob, job, 0, NULL);
+    if (thread != 0)
+        CloseHandle((HANDLE)thread);
+    else
+        RunJob(job);
+    return job;
+}
+
+const void *FinishedJobData(BackgroundJob *job)
+{
+    if (job == NULL || InterlockedCompareExchange(&job->done, 1, 1) != 1)
+        return NULL;
+    return DataOf(job);
+}

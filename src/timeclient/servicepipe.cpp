@@ -1,0 +1,306 @@
+#include "timeclient/servicepipe.h"
+
+#include <string.h>
+
+#include "base/appstate.h"
+#include "base/textfmt.h"
+#include "timeclient/adjustlimit.h"
+
+#define REQUEST_MARK "HVXQ"
+#define ANSWER_MARK "HVXA"
+/* Where the host and the text begin. */
+#define REQUEST_HOST_AT 24
+#define ANSWER_TEXT_AT 80
+#define LABEL_SIZE 8
+/* A client waits for a free instance of the pipe this long at most. */
+#define PIPE_WAIT_MS 2000
+
+static void PutWord(BYTE *at, WORD value)
+{
+    at[0] = (BYTE)value;
+    at[1] = (BYTE)(value >> 8);
+}
+
+static void PutLong(BYTE *at, DWORD value)
+{
+    for (int i = 0; i < 4; i++)
+        at[i] = (BYTE)(value >> 8 * i);
+}
+
+static void PutQuad(BYTE *at, LONGLONG value)
+{
+    for (int i = 0; i < 8; i++)
+        at[i] = (BYTE)((unsigned long long)value >> 8 * i);
+}
+
+static WORD GetWord(const BYTE *at)
+{
+    return (WORD)(at[0] | at[1] << 8);
+}
+
+static DWORD GetLong(const BYTE *at)
+{
+    return (DWORD)at[0] | (DWORD)at[1] << 8 | (DWORD)at[2] << 16 | (DWORD)at[3] << 24;
+}
+
+static LONGLONG GetQuad(const BYTE *at)
+{
+    unsigned long long value = 0;
+    for (int i = 7; i >= 0; i--)
+        value = value << 8 | at[i];
+    return (LONGLONG)value;
+}
+
+/* A text field: its bytes after the terminator are zero. */
+static void PutText(BYTE *at, size_t size, const char *text)
+{
+    memset(at, 0, size);
+    lstrcpynA((char *)at, text, (int)size);
+}
+
+/* Terminated within its field, and nothing but zeros after it. */
+static BOOL GetText(const BYTE *at, size_t size, char *text)
+{
+    const BYTE *end = (const BYTE *)memchr(at, 0, size);
+    if (end == NULL)
+        return FALSE;
+    for (const BYTE *rest = end; rest < at + size; rest++)
+        if (*rest != 0)
+            return FALSE;
+    memcpy(text, at, (size_t)(end - at) + 1);
+    return TRUE;
+}
+
+static void PutHead(BYTE *message, const char *mark, DWORD size)
+{
+    memcpy(message, mark, 4);
+    PutWord(message + 4, SERVICE_VERSION);
+    PutWord(message + 6, (WORD)size);
+}
+
+static BOOL HeadIs(const BYTE *message, DWORD size, const char *mark, DWORD expected)
+{
+    return size == expected && memcmp(message, mark, 4) == 0
+           && GetWord(message + 4) == SERVICE_VERSION && GetWord(message + 6) == expected;
+}
+
+DWORD EncodeServiceRequest(const ServiceRequest *request, BYTE *message)
+{
+    memset(message, 0, SERVICE_REQUEST_SIZE);
+    PutHead(message, REQUEST_MARK, SERVICE_REQUEST_SIZE);
+    PutLong(message + 8, (DWORD)request->protocol);
+    PutLong(message + 12, (DWORD)request->mode);
+    PutLong(message + 16, request->limit);
+    PutText(message + REQUEST_HOST_AT, SERVICE_HOST_SIZE, request->host);
+    return SERVICE_REQUEST_SIZE;
+}
+
+BOOL DecodeServiceRequest(const BYTE *message, DWORD size, ServiceRequest *request)
+{
+    if (!HeadIs(message, size, REQUEST_MARK, SERVICE_REQUEST_SIZE) || GetLong(message + 20) != 0)
+        return FALSE;
+    request->protocol = (int)GetLong(message + 8);
+    request->mode = (int)GetLong(message + 12);
+    request->limit = GetLong(message + 16);
+    return (request->protocol == PROTOCOL_TIME || request->protocol == PROTOCOL_SNTP)
+           && request->mode >= SERVICE_BY_POLICY && request->mode <= SERVICE_LIMIT
+           && GetText(message + REQUEST_HOST_AT, SERVICE_HOST_SIZE, request->host)
+           && request->host[0] != '\0';
+}
+
+DWORD EncodeServiceAnswer(const ServiceAnswer *answer, BYTE *message)
+{
+    memset(message, 0, SERVICE_ANSWER_SIZE);
+    PutHead(message, ANSWER_MARK, SERVICE_ANSWER_SIZE);
+    PutLong(message + 8, (DWORD)answer->result);
+    PutLong(message + 12, answer->error);
+    PutLong(message + 16, (DWORD)answer->failure);
+    PutLong(message + 20, (DWORD)answer->precise);
+    PutQuad(message + 24, answer->localClock);
+    PutQuad(message + 32, answer->offset);
+    PutQuad(message + 40, answer->serverTime);
+    PutQuad(message + 48, answer->localTime);
+    PutLong(message + 56, answer->lag);
+    PutLong(message + 60, answer->connectTime);
+    PutText(message + 64, LABEL_SIZE, answer->label);
+    PutLong(message + 72, answer->maxAdjust);
+    PutText(message + ANSWER_TEXT_AT, SERVICE_TEXT_SIZE, answer->text);
+    return SERVICE_ANSWER_SIZE;
+}
+
+BOOL DecodeServiceAnswer(const BYTE *message, DWORD size, ServiceAnswer *answer)
+{
+    if (!HeadIs(message, size, ANSWER_MARK, SERVICE_ANSWER_SIZE))
+        return FALSE;
+    answer->result = (int)GetLong(message + 8);
+    answer->error = GetLong(message + 12);
+    answer->failure = (int)GetLong(message + 16);
+    answer->precise = GetLong(message + 20) != 0;
+    answer->localClock = GetQuad(message + 24);
+    answer->offset = GetQuad(message + 32);
+    answer->serverTime = GetQuad(message + 40);
+    answer->localTime = GetQuad(message + 48);
+    answer->lag = GetLong(message + 56);
+    answer->connectTime = GetLong(message + 60);
+    answer->maxAdjust = GetLong(message + 72);
+    return answer->result >= SERVICE_SET && answer->result <= SERVICE_REFUSED
+           && GetText(message + 64, LABEL_SIZE, answer->label)
+           && GetText(message + ANSWER_TEXT_AT, SERVICE_TEXT_SIZE, answer->text);
+}
+
+BOOL MakeServiceRequest(const char *host, int protocol, int mode, DWORD limit,
+                        ServiceRequest *request)
+{
+    memset(request, 0, sizeof *request);
+    if (strlen(host) >= sizeof request->host)
+        return FALSE;
+    request->protocol = protocol == PROTOCOL_SNTP ? PROTOCOL_SNTP : PROTOCOL_TIME;
+    request->mode = mode;
+    request->limit = limit;
+    lstrcpynA(request->host, host, sizeof request->host);
+    return TRUE;
+}
+
+/* The process of the service while it runs, or why there is none. */
+static ServiceTrouble RunningServiceProcess(DWORD *processId)
+{
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    if (manager == NULL)
+        return SERVICE_NOT_RUNNING;
+    SC_HANDLE service = OpenServiceA(manager, TIME_SERVICE_NAME, SERVICE_QUERY_STATUS);
+    ServiceTrouble trouble = SERVICE_NOT_INSTALLED;
+    SERVICE_STATUS_PROCESS status;
+    DWORD needed = 0;
+    if (service != NULL) {
+        trouble = SERVICE_NOT_RUNNING;
+        if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, (BYTE *)&status, sizeof status,
+                                 &needed)
+            && status.dwCurrentState == SERVICE_RUNNING && status.dwProcessId != 0) {
+            *processId = status.dwProcessId;
+            trouble = SERVICE_ANSWERED;
+        }
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    return trouble;
+}
+
+/* One overlapped transfer on the pipe, within the time left. */
+static BOOL Transfer(HANDLE pipe, BOOL writing, BYTE *data, DWORD size, DWORD *done,
+                     DWORD deadline)
+{
+    OVERLAPPED overlapped;
+    memset(&overlapped, 0, sizeof overlapped);
+    overlapped.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    if (overlapped.hEvent == NULL)
+        return FALSE;
+    BOOL started = writing ? WriteFile(pipe, data, size, NULL, &overlapped)
+                           : ReadFile(pipe, data, size, NULL, &overlapped);
+    if (!started && GetLastError() == ERROR_IO_PENDING) {
+        LONG left = (LONG)(deadline - GetTickCount());
+        if (WaitForSingleObject(overlapped.hEvent, left > 0 ? (DWORD)left : 0) != WAIT_OBJECT_0)
+            CancelIo(pipe);
+        started = TRUE;
+    }
+    BOOL finished = started && GetOverlappedResult(pipe, &overlapped, done, TRUE);
+    CloseHandle(overlapped.hEvent);
+    return finished;
+}
+
+/* The pipe's server end, opened for one request: its process must be the
+   running service's, as a careful client checks whom it talks to.  Only
+   identification is granted to it. */
+static ServiceTrouble OpenServicePipe(HANDLE *pipe)
+{
+    DWORD serviceProcess = 0;
+    ServiceTrouble trouble = RunningServiceProcess(&serviceProcess);
+    if (trouble != SERVICE_ANSWERED)
+        return trouble;
+    DWORD flags = FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+    *pipe = CreateFileA(TIME_SERVICE_PIPE, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                        flags, NULL);
+    if (*pipe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PIPE_BUSY
+        && WaitNamedPipeA(TIME_SERVICE_PIPE, PIPE_WAIT_MS))
+        *pipe = CreateFileA(TIME_SERVICE_PIPE, GENERIC_READ | GENERIC_WRITE, 0, NULL,
+                            OPEN_EXISTING, flags, NULL);
+    if (*pipe == INVALID_HANDLE_VALUE)
+        return SERVICE_NOT_RUNNING;
+    ULONG serverProcess = 0;
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    if (!GetNamedPipeServerProcessId(*pipe, &serverProcess)
+        || RunningServiceProcess(&serviceProcess) != SERVICE_ANSWERED
+        || serverProcess != serviceProcess) {
+        CloseHandle(*pipe);
+        return SERVICE_NOT_BELIEVED;
+    }
+    if (!SetNamedPipeHandleState(*pipe, &mode, NULL, NULL)) {
+        CloseHandle(*pipe);
+        return SERVICE_SILENT;
+    }
+    return SERVICE_ANSWERED;
+}
+
+ServiceTrouble AskTimeService(const ServiceRequest *request, ServiceAnswer *answer,
+                              DWORD timeoutMs)
+{
+    DWORD deadline = GetTickCount() + timeoutMs;
+    HANDLE pipe;
+    ServiceTrouble trouble = OpenServicePipe(&pipe);
+    if (trouble != SERVICE_ANSWERED)
+        return trouble;
+    BYTE message[SERVICE_ANSWER_SIZE + 1];
+    DWORD size = EncodeServiceRequest(request, message);
+    DWORD done = 0;
+    BOOL answered = Transfer(pipe, TRUE, message, size, &done, deadline) && done == size
+                    && Transfer(pipe, FALSE, message, sizeof message, &done, deadline)
+                    && DecodeServiceAnswer(message, done, answer);
+    CloseHandle(pipe);
+    return answered ? SERVICE_ANSWERED : SERVICE_SILENT;
+}
+
+void DescribeServiceTrouble(ServiceTrouble trouble, const ServiceAnswer *answer, char *text,
+                            size_t size)
+{
+    switch (trouble) {
+    case SERVICE_NOT_INSTALLED:
+        FormatText(text, size, "The Horavex Time Service is not installed: install Horavex "
+                               "again to have it set the clock.");
+        break;
+    case SERVICE_NOT_RUNNING:
+        FormatText(text, size, "The Horavex Time Service is not running: start it in Services, "
+                               "or with \"net start " TIME_SERVICE_NAME "\" as an administrator.");
+        break;
+    case SERVICE_NOT_BELIEVED:
+        FormatText(text, size, "The program answering for the Horavex Time Service is not the "
+                               "service: nothing was asked of it.");
+        break;
+    case SERVICE_SILENT:
+        FormatText(text, size, "The Horavex Time Service did not answer.");
+        break;
+    case SERVICE_ANSWERED:
+        FormatText(text, size, "The Horavex Time Service refused: %s.",
+                   answer != NULL ? answer->text : "");
+        break;
+    }
+}
+
+void TakeServiceReading(const ServiceAnswer *answer, TimeSample *sample)
+{
+    sample->precise = answer->precise != 0;
+    sample->localClock = answer->localClock;
+    sample->offset = answer->offset;
+    sample->serverTime = (LONG)answer->serverTime;
+    sample->localTime = (LONG)answer->localTime;
+    sample->lag = answer->lag;
+    sample->connectTime = answer->connectTime;
+    static const char *const labels[] = {LABEL_RESET, LABEL_ACCEPT, LABEL_PARTIAL, LABEL_IGNORE,
+                                         LABEL_FAILED};
+    sample->label = NULL;
+    for (const char *label : labels)
+        if (strcmp(answer->label, label) == 0)
+            sample->label = label;
+    sample->setBy = CLOCK_BY_SERVICE;
+    sample->serviceResult = answer->result;
+    sample->serviceError = answer->error;
+    sample->serviceMaxAdjust = answer->maxAdjust;
+}

@@ -1,0 +1,103 @@
+#ifndef HORAVEX_SERVICEPIPE_H
+#define HORAVEX_SERVICEPIPE_H
+
+#include <windows.h>
+
+#include "base/timesample.h"
+
+/* The time service, which holds the right to set the clock for users who
+   lack it, and the pipe it answers on (docs/service.md). */
+#define TIME_SERVICE_NAME "HoravexTime"
+#define TIME_SERVICE_PIPE "\\\\.\\pipe\\HoravexTime"
+
+/* The messages: version 1, little-endian, of these sizes exactly. */
+#define SERVICE_VERSION 1
+#define SERVICE_HOST_SIZE 256
+#define SERVICE_TEXT_SIZE 320
+#define SERVICE_REQUEST_SIZE (24 + SERVICE_HOST_SIZE)
+#define SERVICE_ANSWER_SIZE (80 + SERVICE_TEXT_SIZE)
+
+/* What the client accepts. */
+enum ServiceMode {
+    SERVICE_BY_POLICY,    /* the machine's adjustment policy decides */
+    SERVICE_ACCEPT_UP_TO, /* the person accepted a change of up to limit seconds */
+    SERVICE_LIMIT,        /* the person asked for a move by the machine's maxAdjust */
+};
+
+/* "Take a reading from host by protocol and set the clock from it." */
+struct ServiceRequest {
+    int protocol;
+    int mode;
+    DWORD limit;
+    char host[SERVICE_HOST_SIZE];
+};
+
+/* What the service did. */
+enum ServiceResult {
+    SERVICE_SET,        /* the clock set from its reading (label reset or accept) */
+    SERVICE_LIMITED,    /* moved by maxAdjust toward the server (partial) */
+    SERVICE_LEFT,       /* left alone by the policy (ignore) */
+    SERVICE_ASK,        /* beyond the limit: nothing set, the person decides */
+    SERVICE_FAILED,     /* the system refused to set it: error */
+    SERVICE_NO_READING, /* the exchange failed: failure, error and text say how */
+    SERVICE_REFUSED,    /* the request is not one it serves: text says why */
+};
+
+struct ServiceAnswer {
+    int result;
+    /* The Windows error (SERVICE_FAILED) or Windows Sockets error. */
+    DWORD error;
+    /* SERVICE_NO_READING: the engine's FailureKind. */
+    int failure;
+    /* The reading, after the policy. */
+    int precise;
+    LONGLONG localClock;
+    LONGLONG offset;
+    LONGLONG serverTime;
+    LONGLONG localTime;
+    DWORD lag;
+    DWORD connectTime;
+    char label[8];
+    /* The machine's maxAdjust, which SERVICE_ASK's question names. */
+    DWORD maxAdjust;
+    char text[SERVICE_TEXT_SIZE];
+};
+
+/* The bytes of a message; each returns its size. */
+DWORD EncodeServiceRequest(const ServiceRequest *request, BYTE *message);
+DWORD EncodeServiceAnswer(const ServiceAnswer *answer, BYTE *message);
+
+/* True for exactly one well-formed message of the format: its size, its
+   mark and version, known values, a terminated text. */
+BOOL DecodeServiceRequest(const BYTE *message, DWORD size, ServiceRequest *request);
+BOOL DecodeServiceAnswer(const BYTE *message, DWORD size, ServiceAnswer *answer);
+
+/* Why the program could not have the service set the clock. */
+enum ServiceTrouble {
+    SERVICE_ANSWERED,
+    SERVICE_NOT_INSTALLED,
+    SERVICE_NOT_RUNNING,
+    SERVICE_NOT_BELIEVED, /* the pipe's server is not the service's process */
+    SERVICE_SILENT,       /* no well-formed answer in time */
+};
+
+/* Asks the service, believing only the service itself: SERVICE_ANSWERED
+   with its answer, or the trouble. */
+ServiceTrouble AskTimeService(const ServiceRequest *request, ServiceAnswer *answer,
+                              DWORD timeoutMs);
+
+/* The line that says why the clock was not set, for the trouble, or for
+   the service's refusal (answer, when given). */
+void DescribeServiceTrouble(ServiceTrouble trouble, const ServiceAnswer *answer, char *text,
+                            size_t size);
+
+/* A reading the service took, into the sample (its times, label and what
+   it did). */
+void TakeServiceReading(const ServiceAnswer *answer, TimeSample *sample);
+
+/* The request for the reading of host, or false for a host the message
+   cannot hold. */
+BOOL MakeServiceRequest(const char *host, int protocol, int mode, DWORD limit,
+                        ServiceRequest *request);
+
+#endif
