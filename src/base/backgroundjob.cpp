@@ -7,7 +7,8 @@
 struct BackgroundJob {
     LONG references;
     LONG done;
-    void (*work)(void *data);
+    HANDLE dropped;
+    void (*work)(void *data, HANDLE dropped);
     HWND window;
     UINT message;
     WPARAM tag;
@@ -20,28 +21,43 @@ static void *DataOf(BackgroundJob *job)
     return job + 1;
 }
 
+static void Unhold(BackgroundJob *job)
+{
+    if (InterlockedDecrement(&job->references) != 0)
+        return;
+    CloseHandle(job->dropped);
+    free(job);
+}
+
 void ReleaseBackgroundJob(BackgroundJob *job)
 {
-    if (job != NULL && InterlockedDecrement(&job->references) == 0)
-        free(job);
+    if (job == NULL)
+        return;
+    SetEvent(job->dropped);
+    Unhold(job);
 }
 
 static unsigned __stdcall RunJob(void *parameter)
 {
     BackgroundJob *job = (BackgroundJob *)parameter;
-    job->work(DataOf(job));
+    job->work(DataOf(job), job->dropped);
     InterlockedExchange(&job->done, 1);
     PostMessageA(job->window, job->message, job->tag, 0);
-    ReleaseBackgroundJob(job);
+    Unhold(job);
     return 0;
 }
 
-BackgroundJob *StartBackgroundJob(void (*work)(void *data), const void *data, size_t size,
-                                  HWND window, UINT message, WPARAM tag)
+BackgroundJob *StartBackgroundJob(void (*work)(void *data, HANDLE dropped), const void *data,
+                                  size_t size, HWND window, UINT message, WPARAM tag)
 {
     BackgroundJob *job = (BackgroundJob *)calloc(1, sizeof *job + size);
     if (job == NULL)
         return NULL;
+    job->dropped = CreateEventA(NULL, TRUE, FALSE, NULL);
+    if (job->dropped == NULL) {
+        free(job);
+        return NULL;
+    }
     job->work = work;
     job->window = window;
     job->message = message;

@@ -58,7 +58,7 @@ static void ServeClient(Client *client)
         answer.result = SERVICE_REFUSED;
         lstrcpynA(answer.text, "not a request of this service", sizeof answer.text);
     } else {
-        ServeTimeOrder(&request, &answer, client->stopEvent);
+        ServeTimeOrder(&request, &answer, client->pipe, client->stopEvent);
     }
     size = EncodeServiceAnswer(&answer, message);
     DWORD written = 0;

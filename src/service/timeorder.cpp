@@ -78,11 +78,22 @@ static void PutReading(ServiceAnswer *answer, const TimeSample *sample)
     lstrcpynA(answer->label, TextOrEmpty(sample->label), sizeof answer->label);
 }
 
+/* A client that gave up (Stop!) has left its pipe. */
+static BOOL ClientWaits(HANDLE clientPipe)
+{
+    return PeekNamedPipe(clientPipe, NULL, 0, NULL, NULL, NULL)
+           || GetLastError() != ERROR_BROKEN_PIPE;
+}
+
 static void SetFromReading(TimeSample *sample, const ServiceRequest *request,
-                           const AppState *machine, ServiceAnswer *answer)
+                           const AppState *machine, HANDLE clientPipe, ServiceAnswer *answer)
 {
     answer->maxAdjust = machine->maxAdjust;
     AdjustAction action = DecideForTheMachine(sample, request, machine);
+    if (!ClientWaits(clientPipe)) {
+        Refuse(answer, "the client gave up");
+        return;
+    }
     if (action == ADJUST_ASK) {
         answer->result = SERVICE_ASK;
     } else if (action == ADJUST_LEAVE) {
@@ -97,14 +108,14 @@ static void SetFromReading(TimeSample *sample, const ServiceRequest *request,
 }
 
 static void TakeReadingAndSet(const ServiceRequest *request, const AppState *machine,
-                              ServiceAnswer *answer, HANDLE stopEvent)
+                              ServiceAnswer *answer, HANDLE clientPipe, HANDLE stopEvent)
 {
     FetchOrder order = {request->host, request->protocol, TIME_PORT, 0, FALSE};
     RequestOutcome outcome;
     if (StartFetch(serviceRequest, NULL, &order, &outcome))
         RunRequest(serviceRequest, stopEvent, &outcome);
     if (outcome.kind == OUTCOME_READING) {
-        SetFromReading(&outcome.sample, request, machine, answer);
+        SetFromReading(&outcome.sample, request, machine, clientPipe, answer);
     } else if (outcome.kind == OUTCOME_STOPPED) {
         Refuse(answer, "the service is stopping");
     } else {
@@ -115,7 +126,8 @@ static void TakeReadingAndSet(const ServiceRequest *request, const AppState *mac
     }
 }
 
-void ServeTimeOrder(const ServiceRequest *request, ServiceAnswer *answer, HANDLE stopEvent)
+void ServeTimeOrder(const ServiceRequest *request, ServiceAnswer *answer, HANDLE clientPipe,
+                    HANDLE stopEvent)
 {
     memset(answer, 0, sizeof *answer);
     AppState machine;
@@ -126,7 +138,7 @@ void ServeTimeOrder(const ServiceRequest *request, ServiceAnswer *answer, HANDLE
     if (!IsMachinesHost(&machine, userHosts, request->host))
         Refuse(answer, "the host is not one the administrator chose");
     else
-        TakeReadingAndSet(request, &machine, answer, stopEvent);
+        TakeReadingAndSet(request, &machine, answer, clientPipe, stopEvent);
     LeaveCriticalSection(&orderLock);
     free(machine.host);
     free(machine.logPath);

@@ -34,16 +34,18 @@ struct ServiceWork {
     ServiceTrouble trouble;
 };
 
-static void LookUp(void *data)
+static void LookUp(void *data, HANDLE)
 {
     LookupWork *work = (LookupWork *)data;
     work->error = ResolveServer(work->host, work->port, work->type, &work->addresses);
 }
 
-static void AskService(void *data)
+/* A request stopped meanwhile leaves the service's pipe: the service then
+   sets nothing. */
+static void AskService(void *data, HANDLE dropped)
 {
     ServiceWork *work = (ServiceWork *)data;
-    work->trouble = AskTimeService(&work->request, &work->answer, SERVICE_CALL_MS);
+    work->trouble = AskTimeService(&work->request, &work->answer, SERVICE_CALL_MS, dropped);
 }
 
 TimeRequest *NewTimeRequest(void)
@@ -113,8 +115,8 @@ void EndRequest(TimeRequest *request)
 }
 
 /* The work beside the window: its message comes with the tag. */
-static BOOL StartJob(TimeRequest *request, int kind, void (*work)(void *), const void *data,
-                     size_t size)
+static BOOL StartJob(TimeRequest *request, int kind, void (*work)(void *, HANDLE),
+                     const void *data, size_t size)
 {
     request->jobKind = kind;
     request->jobTag++;

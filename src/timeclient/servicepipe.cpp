@@ -185,9 +185,10 @@ static ServiceTrouble RunningServiceProcess(DWORD *processId)
     return trouble;
 }
 
-/* One overlapped transfer on the pipe, within the time left. */
+/* One overlapped transfer on the pipe, within the time left, unless the
+   call is given up first. */
 static BOOL Transfer(HANDLE pipe, BOOL writing, BYTE *data, DWORD size, DWORD *done,
-                     DWORD deadline)
+                     DWORD deadline, HANDLE dropped)
 {
     OVERLAPPED overlapped;
     memset(&overlapped, 0, sizeof overlapped);
@@ -198,7 +199,10 @@ static BOOL Transfer(HANDLE pipe, BOOL writing, BYTE *data, DWORD size, DWORD *d
                            : ReadFile(pipe, data, size, NULL, &overlapped);
     if (!started && GetLastError() == ERROR_IO_PENDING) {
         LONG left = (LONG)(deadline - GetTickCount());
-        if (WaitForSingleObject(overlapped.hEvent, left > 0 ? (DWORD)left : 0) != WAIT_OBJECT_0)
+        HANDLE events[2] = {overlapped.hEvent, dropped};
+        if (WaitForMultipleObjects(dropped != NULL ? 2 : 1, events, FALSE,
+                                   left > 0 ? (DWORD)left : 0)
+            != WAIT_OBJECT_0)
             CancelIo(pipe);
         started = TRUE;
     }
@@ -241,7 +245,7 @@ static ServiceTrouble OpenServicePipe(HANDLE *pipe)
 }
 
 ServiceTrouble AskTimeService(const ServiceRequest *request, ServiceAnswer *answer,
-                              DWORD timeoutMs)
+                              DWORD timeoutMs, HANDLE dropped)
 {
     DWORD deadline = GetTickCount() + timeoutMs;
     HANDLE pipe;
@@ -251,8 +255,8 @@ ServiceTrouble AskTimeService(const ServiceRequest *request, ServiceAnswer *answ
     BYTE message[SERVICE_ANSWER_SIZE + 1];
     DWORD size = EncodeServiceRequest(request, message);
     DWORD done = 0;
-    BOOL answered = Transfer(pipe, TRUE, message, size, &done, deadline) && done == size
-                    && Transfer(pipe, FALSE, message, sizeof message, &done, deadline)
+    BOOL answered = Transfer(pipe, TRUE, message, size, &done, deadline, dropped) && done == size
+                    && Transfer(pipe, FALSE, message, sizeof message, &done, deadline, dropped)
                     && DecodeServiceAnswer(message, done, answer);
     CloseHandle(pipe);
     return answered ? SERVICE_ANSWERED : SERVICE_SILENT;

@@ -82,9 +82,10 @@ enum ServiceTrouble {
 };
 
 /* Asks the service, believing only the service itself: SERVICE_ANSWERED
-   with its answer, or the trouble. */
+   with its answer, or the trouble.  Setting dropped (if given) gives the
+   call up: the pipe is left, and the service then sets nothing. */
 ServiceTrouble AskTimeService(const ServiceRequest *request, ServiceAnswer *answer,
-                              DWORD timeoutMs);
+                              DWORD timeoutMs, HANDLE dropped);
 
 /* The line that says why the clock was not set, for the trouble, or for
    the service's refusal (answer, when given). */

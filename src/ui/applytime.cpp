@@ -72,7 +72,7 @@ static void AskBeforeTheServiceSets(HWND owner, TimeSample *sample)
     int mode = answer == ADJUST_APPLY ? SERVICE_ACCEPT_UP_TO : SERVICE_LIMIT;
     if (MakeServiceRequest(sample->host, sample->precise ? PROTOCOL_SNTP : PROTOCOL_TIME, mode,
                            limit, &request))
-        trouble = AskTimeService(&request, &reply, SERVICE_AGAIN_MS);
+        trouble = AskTimeService(&request, &reply, SERVICE_AGAIN_MS, NULL);
     if (trouble == SERVICE_ANSWERED && reply.result == SERVICE_NO_READING) {
         sample->setBy = CLOCK_BY_NOBODY;
         lstrcpynA(sample->whyNotSet, reply.text, sizeof sample->whyNotSet);

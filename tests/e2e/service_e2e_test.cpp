@@ -294,7 +294,7 @@ TEST_F(TimeService, RudeClientsBlockNobody)
     ServiceRequest request;
     ServiceAnswer answer;
     ASSERT_TRUE(MakeServiceRequest(server.Address().c_str(), 1, SERVICE_BY_POLICY, 0, &request));
-    EXPECT_EQ(AskTimeService(&request, &answer, kWait), SERVICE_ANSWERED);
+    EXPECT_EQ(AskTimeService(&request, &answer, kWait, NULL), SERVICE_ANSWERED);
     EXPECT_EQ(answer.result, SERVICE_SET);
     EXPECT_LT(GetTickCount() - start, 1500u) << "nobody waited for the silent ones";
     for (HANDLE pipe : silent) {
