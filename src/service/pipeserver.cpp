@@ -25,22 +25,8 @@ struct Client {
 /* One transfer on the client's pipe, within the time limit, or none. */
 static BOOL Transfer(const Client *client, BOOL writing, BYTE *data, DWORD size, DWORD *done)
 {
-    OVERLAPPED overlapped;
-    memset(&overlapped, 0, sizeof overlapped);
-    overlapped.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
-    if (overlapped.hEvent == NULL)
-        return FALSE;
-    BOOL started = writing ? WriteFile(client->pipe, data, size, NULL, &overlapped)
-                           : ReadFile(client->pipe, data, size, NULL, &overlapped);
-    if (!started && GetLastError() == ERROR_IO_PENDING) {
-        HANDLE events[2] = {overlapped.hEvent, client->stopEvent};
-        if (WaitForMultipleObjects(2, events, FALSE, CLIENT_TIME_LIMIT_MS) != WAIT_OBJECT_0)
-            CancelIo(client->pipe);
-        started = TRUE;
-    }
-    BOOL finished = started && GetOverlappedResult(client->pipe, &overlapped, done, TRUE);
-    CloseHandle(overlapped.hEvent);
-    return finished;
+    return TransferOnPipe(client->pipe, writing, data, size, done, CLIENT_TIME_LIMIT_MS,
+                          client->stopEvent);
 }
 
 /* One well-formed request, or nothing: a longer message fails the read

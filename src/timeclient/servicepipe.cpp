@@ -185,10 +185,8 @@ static ServiceTrouble RunningServiceProcess(DWORD *processId)
     return trouble;
 }
 
-/* One overlapped transfer on the pipe, within the time left, unless the
-   call is given up first. */
-static BOOL Transfer(HANDLE pipe, BOOL writing, BYTE *data, DWORD size, DWORD *done,
-                     DWORD deadline, HANDLE dropped)
+BOOL TransferOnPipe(HANDLE pipe, BOOL writing, BYTE *data, DWORD size, DWORD *done,
+                    DWORD waitMs, HANDLE giveUp)
 {
     OVERLAPPED overlapped;
     memset(&overlapped, 0, sizeof overlapped);
@@ -198,10 +196,8 @@ static BOOL Transfer(HANDLE pipe, BOOL writing, BYTE *data, DWORD size, DWORD *d
     BOOL started = writing ? WriteFile(pipe, data, size, NULL, &overlapped)
                            : ReadFile(pipe, data, size, NULL, &overlapped);
     if (!started && GetLastError() == ERROR_IO_PENDING) {
-        LONG left = (LONG)(deadline - GetTickCount());
-        HANDLE events[2] = {overlapped.hEvent, dropped};
-        if (WaitForMultipleObjects(dropped != NULL ? 2 : 1, events, FALSE,
-                                   left > 0 ? (DWORD)left : 0)
+        HANDLE events[2] = {overlapped.hEvent, giveUp};
+        if (WaitForMultipleObjects(giveUp != NULL ? 2 : 1, events, FALSE, waitMs)
             != WAIT_OBJECT_0)
             CancelIo(pipe);
         started = TRUE;
@@ -209,6 +205,13 @@ static BOOL Transfer(HANDLE pipe, BOOL writing, BYTE *data, DWORD size, DWORD *d
     BOOL finished = started && GetOverlappedResult(pipe, &overlapped, done, TRUE);
     CloseHandle(overlapped.hEvent);
     return finished;
+}
+
+/* What is left of the time until deadline. */
+static DWORD Left(DWORD deadline)
+{
+    LONG left = (LONG)(deadline - GetTickCount());
+    return left > 0 ? (DWORD)left : 0;
 }
 
 /* The pipe's server end, opened for one request: its process must be the
@@ -255,9 +258,10 @@ ServiceTrouble AskTimeService(const ServiceRequest *request, ServiceAnswer *answ
     BYTE message[SERVICE_ANSWER_SIZE + 1];
     DWORD size = EncodeServiceRequest(request, message);
     DWORD done = 0;
-    BOOL answered = Transfer(pipe, TRUE, message, size, &done, deadline, dropped) && done == size
-                    && Transfer(pipe, FALSE, message, sizeof message, &done, deadline, dropped)
-                    && DecodeServiceAnswer(message, done, answer);
+    BOOL answered =
+        TransferOnPipe(pipe, TRUE, message, size, &done, Left(deadline), dropped) && done == size
+        && TransferOnPipe(pipe, FALSE, message, sizeof message, &done, Left(deadline), dropped)
+        && DecodeServiceAnswer(message, done, answer);
     CloseHandle(pipe);
     return answered ? SERVICE_ANSWERED : SERVICE_SILENT;
 }

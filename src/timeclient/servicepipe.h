@@ -72,6 +72,12 @@ DWORD EncodeServiceAnswer(const ServiceAnswer *answer, BYTE *message);
 BOOL DecodeServiceRequest(const BYTE *message, DWORD size, ServiceRequest *request);
 BOOL DecodeServiceAnswer(const BYTE *message, DWORD size, ServiceAnswer *answer);
 
+/* One overlapped read or write on a pipe that waits waitMs at most, and
+   not past giveUp being set (null: no such event); false when it did not
+   complete (a message longer than size fails a read). */
+BOOL TransferOnPipe(HANDLE pipe, BOOL writing, BYTE *data, DWORD size, DWORD *done,
+                    DWORD waitMs, HANDLE giveUp);
+
 /* Why the program could not have the service set the clock. */
 enum ServiceTrouble {
     SERVICE_ANSWERED,
