@@ -24,6 +24,8 @@ SetCompressor /SOLID lzma
 !else
   InstallDir "$PROGRAMFILES\Horavex"
 !endif
+; An upgrade goes where the service already is.
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 VIProductVersion "${VERSION}"
 VIAddVersionKey "ProductName" "Horavex"
 VIAddVersionKey "CompanyName" "Quillmoor"

@@ -50,7 +50,7 @@ LRESULT CALLBACK OwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 /* One fetch, its messages dispatched until it ends. */
 bool Fetch(HWND window, TimeRequest *request, const char *host, int protocol, BOOL viaService)
 {
-    FetchOrder order = {host, protocol, TIME_PORT, 0, viaService};
+    FetchOrder order = {host, protocol, TIME_PORT, 0, viaService, NULL};
     ended = false;
     startedAt = PreciseSystemTime();
     if (!StartFetch(request, window, &order, &lastOutcome))

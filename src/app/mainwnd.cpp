@@ -137,9 +137,10 @@ static void ShowQuietFailure(HWND window, const RequestOutcome *outcome)
 static void TakeQuietReading(HWND window, TimeSample *sample)
 {
     AppState *state = AppStateOf(window);
-    ApplyTime(window, sample, state);
-    /* Its boxes' loops may have ended the program. */
-    if (AppStateOf(window) == NULL)
+    int applied = ApplyTime(window, sample, state);
+    /* Its boxes' loops may have ended the program; the service's new
+       reading after "Big Change" comes as an outcome of its own. */
+    if (AppStateOf(window) == NULL || applied == APPLY_ASKED_AGAIN)
         return;
     FormatTimeOfDay(sample, textBuffer, TEXT_BUFFER_SIZE);
     SetWindowTextA(window, textBuffer);

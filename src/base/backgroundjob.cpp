@@ -8,9 +8,10 @@ struct BackgroundJob {
     LONG references;
     LONG done;
     HANDLE dropped;
+    HANDLE doneEvent;
     void (*work)(void *data, HANDLE dropped);
-    HWND window;
-    UINT message;
+    JobNotify notify;
+    void *context;
     WPARAM tag;
     /* The data follows the record. */
     size_t size;
@@ -26,6 +27,7 @@ static void Unhold(BackgroundJob *job)
     if (InterlockedDecrement(&job->references) != 0)
         return;
     CloseHandle(job->dropped);
+    CloseHandle(job->doneEvent);
     free(job);
 }
 
@@ -42,25 +44,32 @@ static unsigned __stdcall RunJob(void *parameter)
     BackgroundJob *job = (BackgroundJob *)parameter;
     job->work(DataOf(job), job->dropped);
     InterlockedExchange(&job->done, 1);
-    PostMessageA(job->window, job->message, job->tag, 0);
+    SetEvent(job->doneEvent);
+    if (job->notify != NULL)
+        job->notify(job->context, job->tag);
     Unhold(job);
     return 0;
 }
 
 BackgroundJob *StartBackgroundJob(void (*work)(void *data, HANDLE dropped), const void *data,
-                                  size_t size, HWND window, UINT message, WPARAM tag)
+                                  size_t size, JobNotify notify, void *context, WPARAM tag)
 {
     BackgroundJob *job = (BackgroundJob *)calloc(1, sizeof *job + size);
     if (job == NULL)
         return NULL;
     job->dropped = CreateEventA(NULL, TRUE, FALSE, NULL);
-    if (job->dropped == NULL) {
+    job->doneEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    if (job->dropped == NULL || job->doneEvent == NULL) {
+        if (job->dropped != NULL)
+            CloseHandle(job->dropped);
+        if (job->doneEvent != NULL)
+            CloseHandle(job->doneEvent);
         free(job);
         return NULL;
     }
     job->work = work;
-    job->window = window;
-    job->message = message;
+    job->notify = notify;
+    job->context = context;
     job->tag = tag;
     job->size = size;
     memcpy(DataOf(job), data, size);
@@ -79,4 +88,9 @@ const void *FinishedJobData(BackgroundJob *job)
     if (job == NULL || InterlockedCompareExchange(&job->done, 1, 1) != 1)
         return NULL;
     return DataOf(job);
+}
+
+HANDLE JobDoneEvent(const BackgroundJob *job)
+{
+    return job->doneEvent;
 }

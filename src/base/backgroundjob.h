@@ -4,17 +4,23 @@
 #include <windows.h>
 #include <stddef.h>
 
-/* Work that would hold a window up (a name lookup, a call to the time
-   service), done in a thread of its own on a copy of its data; message
-   (wParam: tag) goes to window once it is done.  The work may watch
-   dropped, set when nobody waits for it any more. */
+/* Work that would hold its caller up (a name lookup, a call to the time
+   service), done in a thread of its own on a copy of its data; once it is
+   done, notify (if given) runs in that thread with context and tag, and
+   the job's done event is set.  The work may watch dropped, set when
+   nobody waits for it any more. */
 struct BackgroundJob;
 
+typedef void (*JobNotify)(void *context, WPARAM tag);
+
 BackgroundJob *StartBackgroundJob(void (*work)(void *data, HANDLE dropped), const void *data,
-                                  size_t size, HWND window, UINT message, WPARAM tag);
+                                  size_t size, JobNotify notify, void *context, WPARAM tag);
 
 /* The job's data once the work is done, else null. */
 const void *FinishedJobData(BackgroundJob *job);
+
+/* Set once the work is done; valid while the caller holds the job. */
+HANDLE JobDoneEvent(const BackgroundJob *job);
 
 /* The caller's hold on the job ends: work still running is told, finishes
    by itself, and its result is dropped. */

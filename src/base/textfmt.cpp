@@ -46,3 +46,16 @@ void CopyPrintable(char *buffer, size_t size, const char *text)
         buffer[i] = IsControlCharacter(text[i]) ? '?' : text[i];
     buffer[i] = '\0';
 }
+
+static char AsciiLower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c;
+}
+
+bool SameHostName(const char *one, const char *other)
+{
+    for (; *one != '\0' && *other != '\0'; one++, other++)
+        if (AsciiLower(*one) != AsciiLower(*other))
+            return false;
+    return *one == *other;
+}

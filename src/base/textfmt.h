@@ -22,4 +22,9 @@ bool HasControlCharacter(const char *text);
 /* Copies text (cut to fit) with every control character replaced by '?'. */
 void CopyPrintable(char *buffer, size_t size, const char *text);
 
+/* Two host names are one when they differ at most in the letter case of
+   ASCII letters; every other byte counts as it is (no language's rules:
+   "maß" is not "mass"). */
+bool SameHostName(const char *one, const char *other);
+
 #endif

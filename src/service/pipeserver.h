@@ -3,10 +3,12 @@
 
 #include <windows.h>
 
-/* Serves the time service's pipe until stopEvent is set: each client in a
-   thread of its own, one message each way.  started runs once the pipe's
-   first instance is the service's.  0, or the Windows error that kept the
-   pipe from being made. */
-DWORD ServeTimePipe(HANDLE stopEvent, void (*started)(void));
+/* Serves the time service's pipe until stopEvent is set, and only then
+   ends: each client in a thread of its own, one message each way; an
+   instance that cannot be made is tried again.  started runs after the
+   first try to make the pipe.  0, or the Windows error that kept the pipe's
+   security from being made; *stillServed counts the clients whose threads
+   had not ended in time (what they use must not be freed). */
+DWORD ServeTimePipe(HANDLE stopEvent, void (*started)(void), int *stillServed);
 
 #endif

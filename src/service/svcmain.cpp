@@ -51,13 +51,18 @@ static void WINAPI ServiceMain(DWORD, LPSTR *)
     WSADATA data;
     DWORD error = ERROR_NOT_ENOUGH_MEMORY;
     stopEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    int stillServed = 0;
     if (stopEvent != NULL && StartTimeOrders()) {
         error = WSAStartup(MAKEWORD(2, 2), &data);
         if (error == 0) {
-            error = ServeTimePipe(stopEvent, OnPipeMade);
-            WSACleanup();
+            error = ServeTimePipe(stopEvent, OnPipeMade, &stillServed);
+            /* A client thread that has not ended still uses them: the
+               process's end frees them instead. */
+            if (stillServed == 0)
+                WSACleanup();
         }
-        EndTimeOrders();
+        if (stillServed == 0)
+            EndTimeOrders();
     }
     ReportStatus(SERVICE_STOPPED, error);
 }

@@ -10,25 +10,67 @@
 #include "timeclient/adjustlimit.h"
 #include "timeclient/clock.h"
 #include "timeclient/request.h"
+#include "timeclient/resolve.h"
+#include "timeclient/sntp.h"
 #include "timeclient/timeproto.h"
 
-/* One reading at a time, with the manners the service keeps for every
-   client; the settings are read under it too. */
-static CRITICAL_SECTION orderLock;
+/* Why the service ended a wait. */
+enum Waited { WAITED_DONE, WAITED_STOPPING, WAITED_GONE, WAITED_OUT };
+
+/* One exchange at a time, with the manners the service keeps for every
+   client: a semaphore, since a client waits for it only until its own
+   deadline.  The settings are read one client at a time (through shared
+   text), and never under the exchange's lock. */
+static HANDLE exchangeLock;
+static CRITICAL_SECTION settingsLock;
 static TimeRequest *serviceRequest;
 
 BOOL StartTimeOrders(void)
 {
-    InitializeCriticalSection(&orderLock);
+    InitializeCriticalSection(&settingsLock);
+    exchangeLock = CreateSemaphoreA(NULL, 1, 1, NULL);
     serviceRequest = NewTimeRequest();
-    return serviceRequest != NULL;
+    return exchangeLock != NULL && serviceRequest != NULL;
 }
 
 void EndTimeOrders(void)
 {
     FreeTimeRequest(serviceRequest);
     serviceRequest = NULL;
-    DeleteCriticalSection(&orderLock);
+    if (exchangeLock != NULL)
+        CloseHandle(exchangeLock);
+    exchangeLock = NULL;
+    DeleteCriticalSection(&settingsLock);
+}
+
+/* The work of one request: its end, and what ends it early. */
+struct Order {
+    const ServiceRequest *request;
+    DWORD startTick;
+    HANDLE stops[2];
+};
+
+static DWORD TimeLeft(const Order *order)
+{
+    DWORD spent = GetTickCount() - order->startTick;
+    return spent < SERVICE_DEADLINE_MS ? SERVICE_DEADLINE_MS - spent : 0;
+}
+
+/* Waits for handle until the order's deadline, its client's leaving or
+   the service's stop. */
+static Waited WaitWithin(const Order *order, HANDLE handle)
+{
+    HANDLE waits[3] = {order->stops[0], order->stops[1], handle};
+    switch (WaitForMultipleObjects(3, waits, FALSE, TimeLeft(order))) {
+    case WAIT_OBJECT_0:
+        return WAITED_STOPPING;
+    case WAIT_OBJECT_0 + 1:
+        return WAITED_GONE;
+    case WAIT_OBJECT_0 + 2:
+        return WAITED_DONE;
+    default:
+        return WAITED_OUT;
+    }
 }
 
 static void Refuse(ServiceAnswer *answer, const char *reason)
@@ -37,16 +79,38 @@ static void Refuse(ServiceAnswer *answer, const char *reason)
     lstrcpynA(answer->text, reason, sizeof answer->text);
 }
 
-/* The current host or an entry of the machine's list, without letter
-   case; any host when the machine allows the users' own. */
-static BOOL IsMachinesHost(const AppState *machine, DWORD userHosts, const char *host)
+static void RefuseEnded(ServiceAnswer *answer, Waited why)
 {
-    if (userHosts == 1 || lstrcmpiA(TextOrEmpty(machine->host), host) == 0)
-        return TRUE;
-    for (int i = 0; i < machine->hosts.itemCount; i++)
-        if (lstrcmpiA(machine->hosts.items[i], host) == 0)
-            return TRUE;
-    return FALSE;
+    Refuse(answer, why == WAITED_STOPPING ? "the service is stopping" : "the client gave up");
+}
+
+static void NoReading(ServiceAnswer *answer, int failure, DWORD error, const char *text)
+{
+    answer->result = SERVICE_NO_READING;
+    answer->failure = failure;
+    answer->error = error;
+    lstrcpynA(answer->text, text, sizeof answer->text);
+}
+
+/* The machine's own spelling of the host: the current host or an entry
+   of its list, equal but for ASCII letter case (never by a language's
+   rules, which would let "maß" stand for "mass"); the client's own host
+   when the machine lets the users choose. */
+static BOOL ChosenSpelling(const AppState *machine, DWORD userHosts, const char *host,
+                           char *chosen, size_t size)
+{
+    const char *found = NULL;
+    if (SameHostName(TextOrEmpty(machine->host), host))
+        found = machine->host;
+    for (int i = 0; found == NULL && i < machine->hosts.itemCount; i++)
+        if (SameHostName(machine->hosts.items[i], host))
+            found = machine->hosts.items[i];
+    if (found == NULL && userHosts == 1)
+        found = host;
+    if (found == NULL || strlen(found) >= size)
+        return FALSE;
+    lstrcpynA(chosen, found, (int)size);
+    return TRUE;
 }
 
 /* The machine's policy, and within it what the person accepted. */
@@ -78,20 +142,27 @@ static void PutReading(ServiceAnswer *answer, const TimeSample *sample)
     lstrcpynA(answer->label, TextOrEmpty(sample->label), sizeof answer->label);
 }
 
-/* A client that gave up (Stop!) has left its pipe. */
-static BOOL ClientWaits(HANDLE clientPipe)
+/* Why the clock may not be set now: the client left, the service stops,
+   or the deadline passed (the client may have stopped waiting). */
+static const char *WhyNotNow(const Order *order)
 {
-    return PeekNamedPipe(clientPipe, NULL, 0, NULL, NULL, NULL)
-           || GetLastError() != ERROR_BROKEN_PIPE;
+    if (WaitForSingleObject(order->stops[0], 0) == WAIT_OBJECT_0)
+        return "the service is stopping";
+    if (WaitForSingleObject(order->stops[1], 0) == WAIT_OBJECT_0)
+        return "the client gave up";
+    if (TimeLeft(order) == 0)
+        return "the reading came after the service's deadline";
+    return NULL;
 }
 
-static void SetFromReading(TimeSample *sample, const ServiceRequest *request,
-                           const AppState *machine, HANDLE clientPipe, ServiceAnswer *answer)
+static void SetFromReading(TimeSample *sample, const Order *order, const AppState *machine,
+                           ServiceAnswer *answer)
 {
     answer->maxAdjust = machine->maxAdjust;
-    AdjustAction action = DecideForTheMachine(sample, request, machine);
-    if (!ClientWaits(clientPipe)) {
-        Refuse(answer, "the client gave up");
+    AdjustAction action = DecideForTheMachine(sample, order->request, machine);
+    const char *why = WhyNotNow(order);
+    if (why != NULL) {
+        Refuse(answer, why);
         return;
     }
     if (action == ADJUST_ASK) {
@@ -107,39 +178,110 @@ static void SetFromReading(TimeSample *sample, const ServiceRequest *request,
     PutReading(answer, sample);
 }
 
-static void TakeReadingAndSet(const ServiceRequest *request, const AppState *machine,
-                              ServiceAnswer *answer, HANDLE clientPipe, HANDLE stopEvent)
+/* The host's addresses, looked up in a thread so that the wait keeps the
+   deadline; never under the exchange's lock, which a slow name server
+   would hold for every client. */
+static Waited LookUpWithin(const Order *order, const char *host, ServerAddresses *addresses,
+                           int *error)
 {
-    FetchOrder order = {request->host, request->protocol, TIME_PORT, 0, FALSE};
-    RequestOutcome outcome;
-    if (StartFetch(serviceRequest, NULL, &order, &outcome))
-        RunRequest(serviceRequest, stopEvent, &outcome);
-    if (outcome.kind == OUTCOME_READING) {
-        SetFromReading(&outcome.sample, request, machine, clientPipe, answer);
-    } else if (outcome.kind == OUTCOME_STOPPED) {
-        Refuse(answer, "the service is stopping");
-    } else {
-        answer->result = SERVICE_NO_READING;
-        answer->failure = outcome.failure;
-        answer->error = (DWORD)outcome.socketError;
-        lstrcpynA(answer->text, outcome.report, sizeof answer->text);
+    BOOL sntp = order->request->protocol == PROTOCOL_SNTP;
+    u_short port = sntp ? SNTP_PORT : TIME_PORT;
+    int type = sntp ? SOCK_DGRAM : SOCK_STREAM;
+    if (IsAddressLiteral(host)) {
+        *error = ResolveServer(host, port, type, addresses);
+        return WAITED_DONE;
     }
+    BackgroundJob *job = StartLookup(host, port, type, NULL, NULL, 0);
+    if (job == NULL) {
+        *error = WSA_NOT_ENOUGH_MEMORY;
+        return WAITED_DONE;
+    }
+    Waited waited = WaitWithin(order, JobDoneEvent(job));
+    if (waited == WAITED_DONE)
+        *error = LookupResult(job, addresses);
+    ReleaseBackgroundJob(job);
+    return waited;
 }
 
-void ServeTimeOrder(const ServiceRequest *request, ServiceAnswer *answer, HANDLE clientPipe,
+/* The exchange under the lock: the service's own reading of the host's
+   addresses, within what is left of the deadline. */
+static void ExchangeAndSet(const Order *order, const char *host, const ServerAddresses *addresses,
+                           const AppState *machine, ServiceAnswer *answer)
+{
+    FetchOrder fetch = {host, order->request->protocol, TIME_PORT, 0, FALSE, addresses};
+    RequestOutcome outcome;
+    /* Nothing goes to the server for a client that left meanwhile. */
+    const char *why = WhyNotNow(order);
+    if (why != NULL) {
+        Refuse(answer, why);
+        return;
+    }
+    if (StartFetch(serviceRequest, NULL, &fetch, &outcome))
+        RunRequest(serviceRequest, order->stops, 2, TimeLeft(order), &outcome);
+    if (outcome.kind == OUTCOME_READING)
+        SetFromReading(&outcome.sample, order, machine, answer);
+    else if (outcome.kind == OUTCOME_STOPPED)
+        Refuse(answer, WhyNotNow(order) != NULL ? WhyNotNow(order) : "the service is stopping");
+    else
+        NoReading(answer, outcome.failure, (DWORD)outcome.socketError, outcome.report);
+}
+
+static void TakeReadingAndSet(const Order *order, const char *host, const AppState *machine,
+                              ServiceAnswer *answer)
+{
+    ServerAddresses addresses;
+    int error = 0;
+    char text[SERVICE_TEXT_SIZE];
+    char shown[SERVICE_HOST_SIZE];
+    CopyPrintable(shown, sizeof shown, host);
+    Waited waited = LookUpWithin(order, host, &addresses, &error);
+    if (waited == WAITED_OUT) {
+        FormatText(text, sizeof text, "horavex: %s: not looked up within %lu s", shown,
+                   (unsigned long)(SERVICE_DEADLINE_MS / 1000));
+        NoReading(answer, FAILURE_SOCKET, WSAETIMEDOUT, text);
+        return;
+    }
+    if (waited != WAITED_DONE) {
+        RefuseEnded(answer, waited);
+        return;
+    }
+    if (error != 0) {
+        FormatText(text, sizeof text, "horavex: %s: unknown host", shown);
+        NoReading(answer, FAILURE_SOCKET, (DWORD)error, text);
+        return;
+    }
+    waited = WaitWithin(order, exchangeLock);
+    if (waited == WAITED_OUT) {
+        answer->result = SERVICE_BUSY;
+        lstrcpynA(answer->text, "other clients' readings took the time", sizeof answer->text);
+        return;
+    }
+    if (waited != WAITED_DONE) {
+        RefuseEnded(answer, waited);
+        return;
+    }
+    ExchangeAndSet(order, host, &addresses, machine, answer);
+    ReleaseSemaphore(exchangeLock, 1, NULL);
+}
+
+void ServeTimeOrder(const ServiceRequest *request, ServiceAnswer *answer, HANDLE clientGone,
                     HANDLE stopEvent)
 {
+    Order order = {request, GetTickCount(), {stopEvent, clientGone}};
     memset(answer, 0, sizeof *answer);
     AppState machine;
     memset(&machine, 0, sizeof machine);
     DWORD userHosts = 0;
-    EnterCriticalSection(&orderLock);
+    char host[SERVICE_HOST_SIZE];
+    EnterCriticalSection(&settingsLock);
     LoadMachineSettings(&machine, &userHosts);
-    if (!IsMachinesHost(&machine, userHosts, request->host))
+    LeaveCriticalSection(&settingsLock);
+    if (!ChosenSpelling(&machine, userHosts, request->host, host, sizeof host))
         Refuse(answer, "the host is not one the administrator chose");
+    else if (WhyNotNow(&order) != NULL)
+        Refuse(answer, WhyNotNow(&order));
     else
-        TakeReadingAndSet(request, &machine, answer, clientPipe, stopEvent);
-    LeaveCriticalSection(&orderLock);
+        TakeReadingAndSet(&order, host, &machine, answer);
     free(machine.host);
     free(machine.logPath);
     StringListClear(&machine.hosts);

@@ -6,6 +6,7 @@
 #include "base/fetchtimer.h"
 #include "base/precisetime.h"
 #include "base/textfmt.h"
+#include "timeclient/adjustlimit.h"
 #include "timeclient/clock.h"
 #include "timeclient/servicepipe.h"
 #include "timeclient/sockerr.h"
@@ -13,19 +14,8 @@
 #define TIME_EVENTS (FD_READ | FD_CONNECT | FD_CLOSE)
 /* UDP has no connection: a read, or an error the stack reports. */
 #define SNTP_EVENTS (FD_READ | FD_CLOSE)
-/* The service may walk four addresses, each with its own limit. */
-#define SERVICE_CALL_MS 15000
 
 enum JobKind { JOB_LOOKUP, JOB_SERVICE };
-
-/* A lookup, done beside the window. */
-struct LookupWork {
-    char host[TEXT_BUFFER_SIZE];
-    u_short port;
-    int type;
-    ServerAddresses addresses;
-    int error;
-};
 
 /* The time service's reading, asked for beside the window. */
 struct ServiceWork {
@@ -34,18 +24,18 @@ struct ServiceWork {
     ServiceTrouble trouble;
 };
 
-static void LookUp(void *data, HANDLE)
-{
-    LookupWork *work = (LookupWork *)data;
-    work->error = ResolveServer(work->host, work->port, work->type, &work->addresses);
-}
-
 /* A request stopped meanwhile leaves the service's pipe: the service then
    sets nothing. */
 static void AskService(void *data, HANDLE dropped)
 {
     ServiceWork *work = (ServiceWork *)data;
-    work->trouble = AskTimeService(&work->request, &work->answer, SERVICE_CALL_MS, dropped);
+    work->trouble = AskTimeService(&work->request, &work->answer, dropped);
+}
+
+/* The window learns that its work beside it is done. */
+static void PostJobDone(void *window, WPARAM tag)
+{
+    PostMessageA((HWND)window, UM_JOBDONE, tag, 0);
 }
 
 TimeRequest *NewTimeRequest(void)
@@ -120,8 +110,17 @@ static BOOL StartJob(TimeRequest *request, int kind, void (*work)(void *, HANDLE
 {
     request->jobKind = kind;
     request->jobTag++;
-    request->job = StartBackgroundJob(work, data, size, request->owner, UM_JOBDONE,
+    request->job = StartBackgroundJob(work, data, size, PostJobDone, request->owner,
                                       request->jobTag);
+    return request->job != NULL;
+}
+
+static BOOL StartLookupJob(TimeRequest *request, u_short port, int type)
+{
+    request->jobKind = JOB_LOOKUP;
+    request->jobTag++;
+    request->job = StartLookup(request->host, port, type, PostJobDone, request->owner,
+                               request->jobTag);
     return request->job != NULL;
 }
 
@@ -186,36 +185,13 @@ static const SOCKADDR_STORAGE *AddressInUse(const TimeRequest *request)
     return &request->addresses.items[request->addressIndex];
 }
 
-/* The manners belong to one address of one host: a new host starts
-   afresh, a new address of it too. */
-static ServerManners *MannersOf(TimeRequest *request, const SOCKADDR_STORAGE *address)
-{
-    if (strcmp(request->mannersHost, request->host) != 0) {
-        request->mannersCount = 0;
-        lstrcpynA(request->mannersHost, request->host, sizeof request->mannersHost);
-    }
-    for (int i = 0; i < request->mannersCount; i++)
-        if (SameAddress(&request->manners[i].address, address))
-            return &request->manners[i].manners;
-    /* A pool rotates its addresses: the oldest one known gives way. */
-    if (request->mannersCount == MANNERS_BOOK_SIZE) {
-        memmove(&request->manners[0], &request->manners[1],
-                (MANNERS_BOOK_SIZE - 1) * sizeof request->manners[0]);
-        request->mannersCount--;
-    }
-    AddressManners *entry = &request->manners[request->mannersCount++];
-    memset(entry, 0, sizeof *entry);
-    entry->address = *address;
-    return &entry->manners;
-}
-
 ServerManners *CurrentManners(TimeRequest *request)
 {
     int count = request->addresses.count;
     if (count == 0)
         return NULL;
     int index = request->addressIndex < count ? request->addressIndex : count - 1;
-    return MannersOf(request, &request->addresses.items[index]);
+    return MannersOfAddress(&request->addresses.items[index]);
 }
 
 /* The socket's notifications: to the owner, or to the record's event. */
@@ -266,10 +242,15 @@ static BOOL TrySntpAddress(TimeRequest *request, RequestOutcome *outcome)
 {
     char host[TEXT_BUFFER_SIZE];
     DWORD waitMs = 0;
-    ServerManners *manners = MannersOf(request, AddressInUse(request));
+    ServerManners *manners = MannersOfAddress(AddressInUse(request));
     DWORD longestWaitMs = MoreAddressesFollow(request) ? SNTP_SPACING_MS : SNTP_LONGEST_WAIT_MS;
-    if (!SntpSendAllowed(manners, ShownHost(request, host, sizeof host), longestWaitMs, &waitMs,
-                         outcome->report, sizeof outcome->report)) {
+    ShownHost(request, host, sizeof host);
+    if (manners == NULL) {
+        Note(outcome, FAILURE_HELD, 0, "Refused by too many servers: no request sent to %s", host);
+        return FALSE;
+    }
+    if (!SntpSendAllowed(manners, host, longestWaitMs, &waitMs, outcome->report,
+                         sizeof outcome->report)) {
         outcome->failure = FAILURE_HELD;
         return FALSE;
     }
@@ -364,20 +345,22 @@ static int StartExchange(TimeRequest *request, RequestOutcome *outcome)
     request->connected = 0;
     request->sntp.answered = 1;
     request->addressIndex = 0;
-    request->addresses.count = 0;
+    /* The addresses of the last exchange tell the service's wait. */
     if (request->viaService && request->calibrationsLeft == 0)
         return StartServiceExchange(request, outcome);
+    request->addresses.count = 0;
+    lstrcpynA(request->resolvedHost, request->host, sizeof request->resolvedHost);
+    if (request->haveGivenAddresses) {
+        request->addresses = request->givenAddresses;
+        return TryAddresses(request, outcome);
+    }
     BOOL sntp = request->protocol == PROTOCOL_SNTP;
-    LookupWork lookup;
-    memset(&lookup, 0, sizeof lookup);
-    lstrcpynA(lookup.host, request->host, sizeof lookup.host);
-    lookup.port = sntp ? SNTP_PORT : (u_short)request->port;
-    lookup.type = sntp ? SOCK_DGRAM : SOCK_STREAM;
+    u_short port = sntp ? SNTP_PORT : (u_short)request->port;
+    int type = sntp ? SOCK_DGRAM : SOCK_STREAM;
     if (request->owner == NULL || IsAddressLiteral(request->host))
         return TryResolvedAddresses(request, outcome,
-                                    ResolveServer(lookup.host, lookup.port, lookup.type,
-                                                  &request->addresses));
-    if (!StartJob(request, JOB_LOOKUP, LookUp, &lookup, sizeof lookup))
+                                    ResolveServer(request->host, port, type, &request->addresses));
+    if (!StartLookupJob(request, port, type))
         return FailLookup(request, outcome, WSA_NOT_ENOUGH_MEMORY);
     return 1;
 }
@@ -386,14 +369,15 @@ static int StartExchange(TimeRequest *request, RequestOutcome *outcome)
    is one more to the same server. */
 static DWORD WaitBeforeService(TimeRequest *request)
 {
-    if (request->protocol != PROTOCOL_SNTP || strcmp(request->mannersHost, request->host) != 0)
+    if (request->protocol != PROTOCOL_SNTP || !SameHostName(request->resolvedHost, request->host))
         return 0;
     DWORD wait = 0;
     DWORD now = GetTickCount();
-    for (int i = 0; i < request->mannersCount; i++) {
-        const ServerManners *manners = &request->manners[i].manners;
-        DWORD since = now - manners->lastSendTick;
-        if (manners->sent && since < SNTP_SPACING_MS && SNTP_SPACING_MS - since > wait)
+    for (int i = 0; i < request->addresses.count; i++) {
+        const ServerManners *manners = MannersOfAddress(&request->addresses.items[i]);
+        DWORD since = manners != NULL ? now - manners->lastSendTick : 0;
+        if (manners != NULL && manners->sent && since < SNTP_SPACING_MS
+            && SNTP_SPACING_MS - since > wait)
             wait = SNTP_SPACING_MS - since;
     }
     return wait;
@@ -403,8 +387,8 @@ static int AskServiceNow(TimeRequest *request, RequestOutcome *outcome)
 {
     ServiceWork work;
     memset(&work, 0, sizeof work);
-    if (!MakeServiceRequest(request->host, request->protocol, SERVICE_BY_POLICY, 0,
-                            &work.request)) {
+    if (!MakeServiceRequest(request->host, request->protocol, request->serviceMode,
+                            request->serviceLimit, &work.request)) {
         Note(outcome, FAILURE_SOCKET, WSAHOST_NOT_FOUND, "horavex: %s: unknown host",
              request->host);
         Finish(request, outcome, OUTCOME_FAILED);
@@ -439,15 +423,40 @@ int StartFetch(TimeRequest *request, HWND owner, const FetchOrder *order, Reques
     request->periodMs = order->periodMs;
     /* Only a window waits for the service beside it. */
     request->viaService = order->viaService && owner != NULL;
+    request->serviceMode = SERVICE_BY_POLICY;
+    request->serviceLimit = 0;
+    request->haveGivenAddresses = order->addresses != NULL;
+    if (order->addresses != NULL)
+        request->givenAddresses = *order->addresses;
     request->whyNotSet[0] = '\0';
     request->haveBest = 0;
     request->busy = 1;
     return StartExchange(request, outcome);
 }
 
+int AskServiceAgain(TimeRequest *request, HWND owner, const TimeSample *answered, int mode,
+                    DWORD limit, RequestOutcome *outcome)
+{
+    StartOutcome(outcome);
+    EndRequest(request);
+    request->owner = owner;
+    request->answered = *answered;
+    lstrcpynA(request->host, answered->host, sizeof request->host);
+    request->protocol = answered->precise ? PROTOCOL_SNTP : PROTOCOL_TIME;
+    request->viaService = TRUE;
+    request->serviceMode = mode;
+    request->serviceLimit = limit;
+    request->haveGivenAddresses = FALSE;
+    request->whyNotSet[0] = '\0';
+    request->busy = 1;
+    request->startTick = GetTickCount();
+    return AskServiceNow(request, outcome);
+}
+
 int StartRequest(HWND owner, AppState *state, RequestOutcome *outcome)
 {
     FetchOrder order;
+    memset(&order, 0, sizeof order);
     order.host = TextOrEmpty(state->host);
     order.protocol = state->protocol;
     order.port = state->port;
@@ -510,9 +519,13 @@ static OutcomeKind OnTimeSocket(TimeRequest *request, LPARAM lParam, RequestOutc
     }
     switch (WSAGETSELECTEVENT(lParam)) {
     case FD_CONNECT:
+        /* A server that accepts and never answers must not hold the
+           request for ever: its four bytes have a time limit too. */
         DisarmTimer(request);
         request->connectTime = GetTickCount() - request->startTick;
         request->connected = 1;
+        ArmTimer(request,
+                 MoreAddressesFollow(request) ? ADDRESS_TIME_LIMIT_MS : TIME_REPLY_LIMIT_MS);
         return Report(outcome, OUTCOME_WAITING);
     case FD_READ:
     case FD_CLOSE: {
@@ -618,7 +631,7 @@ static OutcomeKind OnRequestTimer(TimeRequest *request, HWND window, RequestOutc
     if (request->waitingToSend) {
         if (SendPacket(request, CurrentManners(request), outcome))
             return Report(outcome, OUTCOME_WAITING);
-    } else if (request->protocol == PROTOCOL_SNTP) {
+    } else if (request->protocol == PROTOCOL_SNTP || request->connected) {
         Note(outcome, FAILURE_EXCHANGE, 0, "No answer from: %s", host);
     } else {
         Note(outcome, FAILURE_CONNECTION, WSAETIMEDOUT, "Error connecting to: %s", request->host);
@@ -626,24 +639,53 @@ static OutcomeKind OnRequestTimer(TimeRequest *request, HWND window, RequestOutc
     return AddressFailed(request, outcome);
 }
 
-static OutcomeKind OnLookedUp(TimeRequest *request, const LookupWork *lookup,
-                              RequestOutcome *outcome)
+static OutcomeKind OnLookedUp(TimeRequest *request, BackgroundJob *job, RequestOutcome *outcome)
 {
-    request->addresses = lookup->addresses;
-    if (TryResolvedAddresses(request, outcome, lookup->error))
+    int error = LookupResult(job, &request->addresses);
+    if (TryResolvedAddresses(request, outcome, error))
         return Report(outcome, OUTCOME_WAITING);
     return outcome->kind;
 }
 
+/* The second answer, after "Big Change": the reading the person answered,
+   with what the service then did; nothing pretends to have set the clock
+   when it could not, and a change grown past what was accepted is left
+   alone. */
+static OutcomeKind OnServiceAnsweredAgain(TimeRequest *request, const ServiceWork *work,
+                                          RequestOutcome *outcome)
+{
+    const ServiceAnswer *answer = &work->answer;
+    TimeSample *sample = &outcome->sample;
+    *sample = request->answered;
+    if (work->trouble == SERVICE_ANSWERED && answer->result == SERVICE_NO_READING) {
+        sample->setBy = CLOCK_BY_NOBODY;
+        lstrcpynA(sample->whyNotSet, answer->text, sizeof sample->whyNotSet);
+    } else if (work->trouble != SERVICE_ANSWERED || answer->result == SERVICE_REFUSED
+               || answer->result == SERVICE_BUSY) {
+        sample->setBy = CLOCK_BY_NOBODY;
+        DescribeServiceTrouble(work->trouble, answer, sample->whyNotSet, sizeof sample->whyNotSet);
+    } else {
+        TakeServiceReading(answer, sample);
+    }
+    if (sample->setBy == CLOCK_BY_SERVICE && sample->serviceResult == SERVICE_ASK) {
+        ApplyAdjustment(sample, ADJUST_LEAVE, sample->serviceMaxAdjust, 0);
+        sample->serviceResult = SERVICE_LEFT;
+    }
+    return Finish(request, outcome, OUTCOME_READING);
+}
+
 /* The service's reading is the one that counts; a failed exchange is
    reported as the program's own would be.  A service that is not there,
-   is not believed or refuses leaves the reading to the program, which
-   then says why the clock was not set. */
+   is not believed, refuses or is busy leaves the reading to the program,
+   which then says why the clock was not set. */
 static OutcomeKind OnServiceAnswered(TimeRequest *request, const ServiceWork *work,
                                      RequestOutcome *outcome)
 {
     const ServiceAnswer *answer = &work->answer;
-    if (work->trouble != SERVICE_ANSWERED || answer->result == SERVICE_REFUSED) {
+    if (request->serviceMode != SERVICE_BY_POLICY)
+        return OnServiceAnsweredAgain(request, work, outcome);
+    if (work->trouble != SERVICE_ANSWERED || answer->result == SERVICE_REFUSED
+        || answer->result == SERVICE_BUSY) {
         DescribeServiceTrouble(work->trouble, answer, request->whyNotSet,
                                sizeof request->whyNotSet);
         request->viaService = FALSE;
@@ -673,7 +715,7 @@ static OutcomeKind OnJobDone(TimeRequest *request, HWND window, WPARAM tag,
     request->job = NULL;
     OutcomeKind kind = request->jobKind == JOB_SERVICE
                            ? OnServiceAnswered(request, (const ServiceWork *)data, outcome)
-                           : OnLookedUp(request, (const LookupWork *)data, outcome);
+                           : OnLookedUp(request, job, outcome);
     ReleaseBackgroundJob(job);
     return kind;
 }
@@ -716,23 +758,55 @@ static OutcomeKind OnSocketEvents(TimeRequest *request, RequestOutcome *outcome)
     return kind;
 }
 
-OutcomeKind RunRequest(TimeRequest *request, HANDLE stopEvent, RequestOutcome *outcome)
+#define MOST_STOPS 4
+
+/* The whole limit is up: the request ends, and says so. */
+static OutcomeKind OutOfTime(TimeRequest *request, DWORD limitMs, RequestOutcome *outcome)
 {
+    char host[TEXT_BUFFER_SIZE];
+    StartOutcome(outcome);
+    Note(outcome, FAILURE_EXCHANGE, WSAETIMEDOUT, "No reading from: %s within %lu s",
+         ShownHost(request, host, sizeof host), (unsigned long)((limitMs + 999) / 1000));
+    return Finish(request, outcome, OUTCOME_FAILED);
+}
+
+OutcomeKind RunRequest(TimeRequest *request, const HANDLE *stops, int stopCount, DWORD limitMs,
+                       RequestOutcome *outcome)
+{
+    DWORD deadline = GetTickCount() + limitMs;
+    if (stopCount > MOST_STOPS)
+        stopCount = MOST_STOPS;
     while (RequestOwnedBy(request, NULL)) {
-        DWORD wait = INFINITE;
+        LONG left = (LONG)(deadline - GetTickCount());
+        if (left <= 0)
+            return OutOfTime(request, limitMs, outcome);
+        DWORD wait = (DWORD)left;
         if (request->timerArmed) {
-            LONG left = (LONG)(request->timerDue - GetTickCount());
-            wait = left > 0 ? (DWORD)left : 0;
+            LONG due = (LONG)(request->timerDue - GetTickCount());
+            if (due < left)
+                wait = due > 0 ? (DWORD)due : 0;
         }
-        HANDLE handles[2] = {request->socketEvent, stopEvent};
-        DWORD woken = WaitForMultipleObjects(stopEvent != NULL ? 2 : 1, handles, FALSE, wait);
+        HANDLE handles[MOST_STOPS + 1];
+        for (int i = 0; i < stopCount; i++)
+            handles[i] = stops[i];
+        BOOL watching = request->sock != INVALID_SOCKET && request->socketEvent != NULL;
+        if (watching)
+            handles[stopCount] = request->socketEvent;
+        DWORD count = (DWORD)stopCount + (watching ? 1 : 0);
+        DWORD woken = WAIT_TIMEOUT;
+        if (count != 0)
+            woken = WaitForMultipleObjects(count, handles, FALSE, wait);
+        else
+            Sleep(wait);
         OutcomeKind kind;
-        if (woken == WAIT_OBJECT_0 + 1) {
+        if (woken < WAIT_OBJECT_0 + (DWORD)stopCount) {
             return StopRequest(request, outcome);
         } else if (woken == WAIT_TIMEOUT) {
+            if (!request->timerArmed || (LONG)(request->timerDue - GetTickCount()) > 0)
+                continue;
             StartOutcome(outcome);
             kind = OnRequestTimer(request, NULL, outcome);
-        } else if (woken == WAIT_OBJECT_0) {
+        } else if (woken == WAIT_OBJECT_0 + (DWORD)stopCount) {
             kind = OnSocketEvents(request, outcome);
         } else {
             StartOutcome(outcome);

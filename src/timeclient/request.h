@@ -6,6 +6,7 @@
 
 #include "base/appstate.h"
 #include "base/backgroundjob.h"
+#include "timeclient/manners.h"
 #include "timeclient/outcome.h"
 #include "timeclient/resolve.h"
 #include "timeclient/sntp.h"
@@ -18,14 +19,9 @@
 /* An address that gives no connection (Time protocol) or no usable reply
    (SNTP) in this long gives way to the next address of its name. */
 #define ADDRESS_TIME_LIMIT_MS 2000
-/* Addresses whose manners are kept for the current host. */
-#define MANNERS_BOOK_SIZE 8
-
-/* How the program treats one address of the current host. */
-struct AddressManners {
-    SOCKADDR_STORAGE address;
-    ServerManners manners;
-};
+/* A Time-protocol server that accepted the connection has this long to
+   send its four bytes. */
+#define TIME_REPLY_LIMIT_MS 5000
 
 /* What a fetch is asked for. */
 struct FetchOrder {
@@ -38,6 +34,9 @@ struct FetchOrder {
     /* The program lacks the right to set the clock: the reading that
        counts is the time service's to take and set. */
     BOOL viaService;
+    /* The host's addresses, looked up already (the time service looks up
+       before it takes its lock); null: the engine looks them up. */
+    const ServerAddresses *addresses;
 };
 
 /* The request engine's own record: one request's whole life, from the
@@ -63,9 +62,13 @@ struct TimeRequest {
     /* The exchange under way. */
     int busy;
     SOCKET sock;
-    /* The name's addresses, and the one being tried. */
+    /* The name's addresses, and the one being tried; the host they are
+       of.  Addresses the order gave are used instead of a lookup. */
     ServerAddresses addresses;
     int addressIndex;
+    char resolvedHost[TEXT_BUFFER_SIZE];
+    BOOL haveGivenAddresses;
+    ServerAddresses givenAddresses;
     /* Work beside the window (the lookup, the service's answer), and the
        tag its message carries. */
     BackgroundJob *job;
@@ -73,6 +76,11 @@ struct TimeRequest {
     WPARAM jobTag;
     /* Waiting out our own spacing before the service asks the host. */
     int waitingForService;
+    /* What the service is asked to accept (servicepipe.h), and for a
+       second request after "Big Change" the reading the person answered. */
+    int serviceMode;
+    DWORD serviceLimit;
+    TimeSample answered;
     DWORD startTick;
     DWORD connectTime;
     DWORD lag;
@@ -91,10 +99,6 @@ struct TimeRequest {
     LONGLONG bestDelay;
     /* Without a window: the event the socket signals. */
     WSAEVENT socketEvent;
-    /* The host the manners are of; a new host starts afresh. */
-    char mannersHost[TEXT_BUFFER_SIZE];
-    int mannersCount;
-    AddressManners manners[MANNERS_BOOK_SIZE];
 };
 
 /* A record at rest; null when there is no memory for it. */
@@ -120,9 +124,20 @@ int StartRequest(HWND owner, AppState *state, RequestOutcome *outcome);
 OutcomeKind OnRequestMessage(TimeRequest *request, HWND window, UINT message, WPARAM wParam,
                              LPARAM lParam, RequestOutcome *outcome);
 
+/* After "Big Change" about the time service's reading: the service takes
+   a new reading and sets the clock only within what the person accepted
+   (mode SERVICE_ACCEPT_UP_TO with limit seconds, or SERVICE_LIMIT).  The
+   request runs beside the window like the first one, Stop! ends it, and
+   its outcome comes as a reading again, which the person is not asked
+   about twice.  1 when it is under way, 0 when it ended at once. */
+int AskServiceAgain(TimeRequest *request, HWND owner, const TimeSample *answered, int mode,
+                    DWORD limit, RequestOutcome *outcome);
+
 /* Runs a request started without a window until it ends, waiting on its
-   socket and its time limits; stopEvent (or null) ends it early. */
-OutcomeKind RunRequest(TimeRequest *request, HANDLE stopEvent, RequestOutcome *outcome);
+   socket and its time limits, and at most limitMs in all; any of the
+   stopCount events in stops ends it early, as stopped. */
+OutcomeKind RunRequest(TimeRequest *request, const HANDLE *stops, int stopCount, DWORD limitMs,
+                       RequestOutcome *outcome);
 
 /* Ends the request for its owner: OUTCOME_STOPPED, or OUTCOME_NOT_OURS
    when none runs. */

@@ -77,6 +77,41 @@ int ResolveServer(const char *host, u_short port, int type, ServerAddresses *add
     return addresses->count != 0 ? 0 : WSAHOST_NOT_FOUND;
 }
 
+/* A lookup, done beside its caller. */
+struct LookupWork {
+    char host[TEXT_BUFFER_SIZE];
+    u_short port;
+    int type;
+    ServerAddresses addresses;
+    int error;
+};
+
+static void LookUp(void *data, HANDLE)
+{
+    LookupWork *work = (LookupWork *)data;
+    work->error = ResolveServer(work->host, work->port, work->type, &work->addresses);
+}
+
+BackgroundJob *StartLookup(const char *host, u_short port, int type, JobNotify notify,
+                           void *context, WPARAM tag)
+{
+    LookupWork work;
+    memset(&work, 0, sizeof work);
+    lstrcpynA(work.host, host, sizeof work.host);
+    work.port = port;
+    work.type = type;
+    return StartBackgroundJob(LookUp, &work, sizeof work, notify, context, tag);
+}
+
+int LookupResult(BackgroundJob *job, ServerAddresses *addresses)
+{
+    const LookupWork *work = (const LookupWork *)FinishedJobData(job);
+    if (work == NULL)
+        return WSAEINPROGRESS;
+    *addresses = work->addresses;
+    return work->error;
+}
+
 BOOL SameAddress(const SOCKADDR_STORAGE *one, const SOCKADDR_STORAGE *other)
 {
     if (one->ss_family != other->ss_family)

@@ -5,6 +5,8 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
+#include "base/backgroundjob.h"
+
 /* The addresses of a name tried in turn; a pool name gives four. */
 #define MOST_ADDRESSES 4
 
@@ -19,6 +21,16 @@ struct ServerAddresses {
    up), or an IPv6 address bare or in brackets ("::1", "[::1]").  0, or the
    Windows Sockets error of the lookup. */
 int ResolveServer(const char *host, u_short port, int type, ServerAddresses *addresses);
+
+/* The same lookup in a thread of its own, so that its caller can wait on
+   something else meanwhile (notify and its done event say when it is
+   done); null when no thread could be had. */
+BackgroundJob *StartLookup(const char *host, u_short port, int type, JobNotify notify,
+                           void *context, WPARAM tag);
+
+/* A finished lookup's result: 0 with its addresses, or its error;
+   WSAEINPROGRESS while it runs. */
+int LookupResult(BackgroundJob *job, ServerAddresses *addresses);
 
 /* True when host is an address as written, which needs no lookup. */
 BOOL IsAddressLiteral(const char *host);

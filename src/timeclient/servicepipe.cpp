@@ -143,7 +143,7 @@ BOOL DecodeServiceAnswer(const BYTE *message, DWORD size, ServiceAnswer *answer)
     answer->lag = GetLong(message + 56);
     answer->connectTime = GetLong(message + 60);
     answer->maxAdjust = GetLong(message + 72);
-    return answer->result >= SERVICE_SET && answer->result <= SERVICE_REFUSED
+    return answer->result >= SERVICE_SET && answer->result <= SERVICE_BUSY
            && GetText(message + 64, LABEL_SIZE, answer->label)
            && GetText(message + ANSWER_TEXT_AT, SERVICE_TEXT_SIZE, answer->text);
 }
@@ -199,7 +199,7 @@ BOOL TransferOnPipe(HANDLE pipe, BOOL writing, BYTE *data, DWORD size, DWORD *do
         HANDLE events[2] = {overlapped.hEvent, giveUp};
         if (WaitForMultipleObjects(giveUp != NULL ? 2 : 1, events, FALSE, waitMs)
             != WAIT_OBJECT_0)
-            CancelIo(pipe);
+            CancelIoEx(pipe, &overlapped);
         started = TRUE;
     }
     BOOL finished = started && GetOverlappedResult(pipe, &overlapped, done, TRUE);
@@ -207,31 +207,45 @@ BOOL TransferOnPipe(HANDLE pipe, BOOL writing, BYTE *data, DWORD size, DWORD *do
     return finished;
 }
 
-/* What is left of the time until deadline. */
-static DWORD Left(DWORD deadline)
+/* Each way an open of the pipe fails, as what it is. */
+static ServiceTrouble TroubleOfOpen(DWORD error, ServiceAnswer *answer)
 {
-    LONG left = (LONG)(deadline - GetTickCount());
-    return left > 0 ? (DWORD)left : 0;
+    switch (error) {
+    case ERROR_PIPE_BUSY:
+        return SERVICE_PIPE_BUSY;
+    case ERROR_ACCESS_DENIED:
+        return SERVICE_DENIED;
+    case ERROR_FILE_NOT_FOUND:
+        return SERVICE_NO_PIPE;
+    default:
+        answer->error = error;
+        return SERVICE_UNREACHABLE;
+    }
+}
+
+static HANDLE OpenPipeOnce(void)
+{
+    /* Identification only: the service may tell who asks, but not act as
+       that user. */
+    DWORD flags = FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+    return CreateFileA(TIME_SERVICE_PIPE, TIME_SERVICE_CLIENT_ACCESS, 0, NULL, OPEN_EXISTING,
+                       flags, NULL);
 }
 
 /* The pipe's server end, opened for one request: its process must be the
-   running service's, as a careful client checks whom it talks to.  Only
-   identification is granted to it. */
-static ServiceTrouble OpenServicePipe(HANDLE *pipe)
+   running service's, as a careful client checks whom it talks to. */
+static ServiceTrouble OpenServicePipe(HANDLE *pipe, ServiceAnswer *answer)
 {
     DWORD serviceProcess = 0;
     ServiceTrouble trouble = RunningServiceProcess(&serviceProcess);
     if (trouble != SERVICE_ANSWERED)
         return trouble;
-    DWORD flags = FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
-    *pipe = CreateFileA(TIME_SERVICE_PIPE, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
-                        flags, NULL);
+    *pipe = OpenPipeOnce();
     if (*pipe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PIPE_BUSY
         && WaitNamedPipeA(TIME_SERVICE_PIPE, PIPE_WAIT_MS))
-        *pipe = CreateFileA(TIME_SERVICE_PIPE, GENERIC_READ | GENERIC_WRITE, 0, NULL,
-                            OPEN_EXISTING, flags, NULL);
+        *pipe = OpenPipeOnce();
     if (*pipe == INVALID_HANDLE_VALUE)
-        return SERVICE_NOT_RUNNING;
+        return TroubleOfOpen(GetLastError(), answer);
     ULONG serverProcess = 0;
     DWORD mode = PIPE_READMODE_MESSAGE;
     if (!GetNamedPipeServerProcessId(*pipe, &serverProcess)
@@ -248,19 +262,20 @@ static ServiceTrouble OpenServicePipe(HANDLE *pipe)
 }
 
 ServiceTrouble AskTimeService(const ServiceRequest *request, ServiceAnswer *answer,
-                              DWORD timeoutMs, HANDLE dropped)
+                              HANDLE dropped)
 {
-    DWORD deadline = GetTickCount() + timeoutMs;
     HANDLE pipe;
-    ServiceTrouble trouble = OpenServicePipe(&pipe);
+    memset(answer, 0, sizeof *answer);
+    ServiceTrouble trouble = OpenServicePipe(&pipe, answer);
     if (trouble != SERVICE_ANSWERED)
         return trouble;
     BYTE message[SERVICE_ANSWER_SIZE + 1];
     DWORD size = EncodeServiceRequest(request, message);
     DWORD done = 0;
     BOOL answered =
-        TransferOnPipe(pipe, TRUE, message, size, &done, Left(deadline), dropped) && done == size
-        && TransferOnPipe(pipe, FALSE, message, sizeof message, &done, Left(deadline), dropped)
+        TransferOnPipe(pipe, TRUE, message, size, &done, PIPE_WAIT_MS, dropped) && done == size
+        && TransferOnPipe(pipe, FALSE, message, sizeof message, &done, SERVICE_ANSWER_WAIT_MS,
+                          dropped)
         && DecodeServiceAnswer(message, done, answer);
     CloseHandle(pipe);
     return answered ? SERVICE_ANSWERED : SERVICE_SILENT;
@@ -285,9 +300,30 @@ void DescribeServiceTrouble(ServiceTrouble trouble, const ServiceAnswer *answer,
     case SERVICE_SILENT:
         FormatText(text, size, "The Horavex Time Service did not answer.");
         break;
+    case SERVICE_PIPE_BUSY:
+        FormatText(text, size, "The Horavex Time Service is busy serving other programs: try "
+                               "again in a moment.");
+        break;
+    case SERVICE_DENIED:
+        FormatText(text, size, "The Horavex Time Service does not let this user ask it "
+                               "(access denied).");
+        break;
+    case SERVICE_NO_PIPE:
+        FormatText(text, size, "The Horavex Time Service runs but does not serve its pipe: "
+                               "restart it.");
+        break;
+    case SERVICE_UNREACHABLE:
+        FormatText(text, size, "The Horavex Time Service could not be reached (Windows error "
+                               "%lu).",
+                   (unsigned long)(answer != NULL ? answer->error : 0));
+        break;
     case SERVICE_ANSWERED:
-        FormatText(text, size, "The Horavex Time Service refused: %s.",
-                   answer != NULL ? answer->text : "");
+        if (answer != NULL && answer->result == SERVICE_BUSY)
+            FormatText(text, size, "The Horavex Time Service is busy with other readings: try "
+                                   "again in a moment.");
+        else
+            FormatText(text, size, "The Horavex Time Service refused: %s.",
+                       answer != NULL ? answer->text : "");
         break;
     }
 }

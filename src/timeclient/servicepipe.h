@@ -17,6 +17,19 @@
 #define SERVICE_REQUEST_SIZE (24 + SERVICE_HOST_SIZE)
 #define SERVICE_ANSWER_SIZE (80 + SERVICE_TEXT_SIZE)
 
+/* The service's whole work for one request (the lookup, the wait for its
+   one exchange, holds, every address, the exchange) ends this long after
+   it read the request; it never sets the clock later.  A client waits for
+   the answer longer than that, so that an answer sent is always read. */
+#define SERVICE_DEADLINE_MS 10000
+#define SERVICE_ANSWER_WAIT_MS (SERVICE_DEADLINE_MS + 3000)
+
+/* What a client may do with the pipe: read and write its messages, its
+   attributes and its security; never FILE_APPEND_DATA, which on a pipe
+   creates an instance of it (GENERIC_WRITE would ask for that too). */
+#define TIME_SERVICE_CLIENT_ACCESS                                                     \
+    (FILE_GENERIC_READ | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA)
+
 /* What the client accepts. */
 enum ServiceMode {
     SERVICE_BY_POLICY,    /* the machine's adjustment policy decides */
@@ -41,6 +54,7 @@ enum ServiceResult {
     SERVICE_FAILED,     /* the system refused to set it: error */
     SERVICE_NO_READING, /* the exchange failed: failure, error and text say how */
     SERVICE_REFUSED,    /* the request is not one it serves: text says why */
+    SERVICE_BUSY,       /* other clients' readings left no time for this one's */
 };
 
 struct ServiceAnswer {
@@ -74,7 +88,8 @@ BOOL DecodeServiceAnswer(const BYTE *message, DWORD size, ServiceAnswer *answer)
 
 /* One overlapped read or write on a pipe that waits waitMs at most, and
    not past giveUp being set (null: no such event); false when it did not
-   complete (a message longer than size fails a read). */
+   complete (a message longer than size fails a read), and then nothing of
+   it is left pending. */
 BOOL TransferOnPipe(HANDLE pipe, BOOL writing, BYTE *data, DWORD size, DWORD *done,
                     DWORD waitMs, HANDLE giveUp);
 
@@ -85,16 +100,21 @@ enum ServiceTrouble {
     SERVICE_NOT_RUNNING,
     SERVICE_NOT_BELIEVED, /* the pipe's server is not the service's process */
     SERVICE_SILENT,       /* no well-formed answer in time */
+    SERVICE_PIPE_BUSY,    /* every instance of its pipe was serving others */
+    SERVICE_DENIED,       /* the pipe refused this user */
+    SERVICE_NO_PIPE,      /* running, but its pipe is not there */
+    SERVICE_UNREACHABLE,  /* the pipe could not be opened: answer->error says why */
 };
 
 /* Asks the service, believing only the service itself: SERVICE_ANSWERED
-   with its answer, or the trouble.  Setting dropped (if given) gives the
-   call up: the pipe is left, and the service then sets nothing. */
+   with its answer, or the trouble.  It waits for the answer longer than
+   the service's deadline.  Setting dropped (if given) gives the call up:
+   the pipe is left, and the service then sets nothing. */
 ServiceTrouble AskTimeService(const ServiceRequest *request, ServiceAnswer *answer,
-                              DWORD timeoutMs, HANDLE dropped);
+                              HANDLE dropped);
 
 /* The line that says why the clock was not set, for the trouble, or for
-   the service's refusal (answer, when given). */
+   the service's refusal or busy answer (answer, when given). */
 void DescribeServiceTrouble(ServiceTrouble trouble, const ServiceAnswer *answer, char *text,
                             size_t size);
 

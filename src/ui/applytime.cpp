@@ -5,11 +5,10 @@
 #include "persist/resultlog.h"
 #include "timeclient/adjustlimit.h"
 #include "timeclient/clock.h"
+#include "timeclient/request.h"
 #include "timeclient/servicepipe.h"
 
 #define MS_PER_SECOND 1000
-/* The service's second reading, after the person's answer. */
-#define SERVICE_AGAIN_MS 15000
 
 static AdjustAction AskAboutBigChange(HWND owner, long long difference, DWORD maxAdjust)
 {
@@ -49,44 +48,32 @@ static int *ApplyingTimeOf(HWND owner)
 }
 
 /* The service's reading went beyond the machine's limit: the person is
-   asked as always, and on Yes or No the service takes a new reading and
-   sets the clock only within what the answer allows. */
-static void AskBeforeTheServiceSets(HWND owner, TimeSample *sample)
+   asked as always.  On Yes or No the service takes a new reading and sets
+   the clock only within what the answer allows: that request runs in the
+   engine beside the window, and its reading comes back as a new outcome
+   (true).  Cancel leaves the clock alone (false). */
+static BOOL AskBeforeTheServiceSets(HWND owner, TimeSample *sample)
 {
     DWORD start = GetTickCount();
     long long difference = DifferenceInSeconds(sample);
     AdjustAction answer = AskAboutBigChange(owner, difference, sample->serviceMaxAdjust);
-    if (answer == ADJUST_LEAVE) {
+    AppState *state = AppStateOf(mainWindow);
+    if (answer == ADJUST_LEAVE || state == NULL) {
         ApplyAdjustment(sample, ADJUST_LEAVE, sample->serviceMaxAdjust,
                         (GetTickCount() - start) / MS_PER_SECOND);
         sample->serviceResult = SERVICE_LEFT;
-        return;
+        return FALSE;
     }
     /* Rounding to whole seconds for the question may have hidden part of
        one: a second more is accepted. */
     unsigned long long size = difference < 0 ? -difference : difference;
     DWORD limit = size >= 0xFFFFFFFEULL ? 0xFFFFFFFFUL : (DWORD)size + 1;
-    ServiceRequest request;
-    ServiceAnswer reply;
-    ServiceTrouble trouble = SERVICE_SILENT;
     int mode = answer == ADJUST_APPLY ? SERVICE_ACCEPT_UP_TO : SERVICE_LIMIT;
-    if (MakeServiceRequest(sample->host, sample->precise ? PROTOCOL_SNTP : PROTOCOL_TIME, mode,
-                           limit, &request))
-        trouble = AskTimeService(&request, &reply, SERVICE_AGAIN_MS, NULL);
-    if (trouble == SERVICE_ANSWERED && reply.result == SERVICE_NO_READING) {
-        sample->setBy = CLOCK_BY_NOBODY;
-        lstrcpynA(sample->whyNotSet, reply.text, sizeof sample->whyNotSet);
-    } else if (trouble != SERVICE_ANSWERED || reply.result == SERVICE_REFUSED) {
-        sample->setBy = CLOCK_BY_NOBODY;
-        DescribeServiceTrouble(trouble, &reply, sample->whyNotSet, sizeof sample->whyNotSet);
-    } else {
-        TakeServiceReading(&reply, sample);
-    }
-    /* A change grown past what was accepted is left alone. */
-    if (sample->setBy == CLOCK_BY_SERVICE && sample->serviceResult == SERVICE_ASK) {
-        ApplyAdjustment(sample, ADJUST_LEAVE, sample->serviceMaxAdjust, 0);
-        sample->serviceResult = SERVICE_LEFT;
-    }
+    RequestOutcome outcome;
+    if (AskServiceAgain(state->request, owner, sample, mode, limit, &outcome))
+        return TRUE;
+    *sample = outcome.sample;
+    return FALSE;
 }
 
 /* "Error setting system time", with one line more when the program did not
@@ -110,8 +97,6 @@ static void ShowClockRefusal(HWND owner, const TimeSample *sample)
    policy, the clock, its box; false when it was not set. */
 static BOOL SetClockFromReading(HWND owner, TimeSample *sample)
 {
-    if (sample->setBy == CLOCK_BY_SERVICE && sample->serviceResult == SERVICE_ASK)
-        AskBeforeTheServiceSets(owner, sample);
     if (sample->setBy == CLOCK_BY_PROGRAM) {
         CheckAdjustLimit(sample, owner);
         return AppStateOf(mainWindow) == NULL || SetClockToReading(sample) == 0;
@@ -123,12 +108,17 @@ static BOOL SetClockFromReading(HWND owner, TimeSample *sample)
     return FALSE;
 }
 
-void ApplyTime(HWND owner, TimeSample *sample, AppState *state)
+int ApplyTime(HWND owner, TimeSample *sample, AppState *state)
 {
     int *applying = ApplyingTimeOf(owner);
     if (*applying || state->reportOnly)
-        return;
+        return APPLY_DONE;
     *applying = 1;
+    if (sample->setBy == CLOCK_BY_SERVICE && sample->serviceResult == SERVICE_ASK
+        && AskBeforeTheServiceSets(owner, sample)) {
+        *applying = 0;
+        return APPLY_ASKED_AGAIN;
+    }
     /* Each box runs a message loop that may end the program. */
     if (!SetClockFromReading(owner, sample) && AppStateOf(mainWindow) != NULL)
         ShowClockRefusal(owner, sample);
@@ -141,4 +131,5 @@ void ApplyTime(HWND owner, TimeSample *sample, AppState *state)
         MessageBoxA(owner, textBuffer, "Log Error", MB_ICONWARNING);
     }
     *applying = 0;
+    return APPLY_DONE;
 }

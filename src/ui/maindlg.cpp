@@ -424,11 +424,18 @@ static void EndWithReading(HWND dialog, TimeSample *sample)
 {
     AppState *state = AppStateOf(mainWindow);
     if (sample != NULL) {
-        ApplyTime(dialog, sample, state);
+        int applied = ApplyTime(dialog, sample, state);
         /* Its boxes' loops may have ended the program or the dialog. */
         state = AppStateOf(mainWindow);
         if (state == NULL || !IsWindow(dialog))
             return;
+        /* The service takes a new reading after "Big Change": the dialog
+           waits for it as for any request, and Stop! ends it. */
+        if (applied == APPLY_ASKED_AGAIN) {
+            ShowRequestRunning(dialog);
+            ShowBusyCursor(state);
+            return;
+        }
         ShowReading(dialog, sample);
     }
     if (state->autoClose)

@@ -1,4 +1,7 @@
+#include <winsock2.h>
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 #include <stdlib.h>
 
 #include <atomic>
@@ -7,11 +10,14 @@
 #include <vector>
 
 #include "chrony.h"
+#include "dialog.h"
 #include "e2e.h"
 #include "logfile.h"
 #include "pump.h"
+#include "resource.h"
 #include "sntpserver.h"
 #include "timeclient/servicepipe.h"
+#include "timeserver.h"
 #include "windowhelpers.h"
 
 /* The installed program started as a standard user is (without the right
@@ -81,12 +87,83 @@ private:
     std::thread thread_;
 };
 
+bool ServiceRunning()
+{
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    SC_HANDLE service =
+        manager != NULL ? OpenServiceA(manager, TIME_SERVICE_NAME, SERVICE_QUERY_STATUS) : NULL;
+    SERVICE_STATUS status = {};
+    bool running = service != NULL && QueryServiceStatus(service, &status)
+                   && status.dwCurrentState == SERVICE_RUNNING;
+    if (service != NULL)
+        CloseServiceHandle(service);
+    if (manager != NULL)
+        CloseServiceHandle(manager);
+    return running;
+}
+
+/* A reading of host over SNTP, asked as the program asks. */
+ServiceAnswer AskFor(const std::string &host, int protocol = 1)
+{
+    ServiceRequest request;
+    ServiceAnswer answer = {};
+    answer.result = -1;
+    if (MakeServiceRequest(host.c_str(), protocol, SERVICE_BY_POLICY, 0, &request)
+        && AskTimeService(&request, &answer, NULL) != SERVICE_ANSWERED)
+        answer.result = -1;
+    return answer;
+}
+
+/* The access an ACE of the descriptor grants or denies the SID, and its
+   kind; -1 when there is none. */
+int AceFor(PACL dacl, const char *sidText, DWORD *mask)
+{
+    for (DWORD i = 0; dacl != NULL && i < dacl->AceCount; i++) {
+        ACCESS_ALLOWED_ACE *ace = NULL;
+        char *text = NULL;
+        if (!GetAce(dacl, i, (void **)&ace) || !ConvertSidToStringSidA(&ace->SidStart, &text))
+            continue;
+        bool same = strcmp(text, sidText) == 0;
+        LocalFree(text);
+        if (same) {
+            *mask = ace->Mask;
+            return ace->Header.AceType;
+        }
+    }
+    return -1;
+}
+
+/* Another process's instances of the service's name, as many as it can
+   make up to count. */
+class Squatter {
+public:
+    explicit Squatter(int count)
+    {
+        for (int i = 0; i < count; i++) {
+            HANDLE pipe = CreateNamedPipeA(TIME_SERVICE_PIPE, PIPE_ACCESS_DUPLEX,
+                                           PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, 9, 512, 512,
+                                           0, NULL);
+            if (pipe != INVALID_HANDLE_VALUE)
+                pipes_.push_back(pipe);
+        }
+    }
+    ~Squatter()
+    {
+        for (HANDLE pipe : pipes_)
+            CloseHandle(pipe);
+    }
+    size_t Count() const { return pipes_.size(); }
+
+private:
+    std::vector<HANDLE> pipes_;
+};
+
 /* The next free instance of the service's pipe, as any client opens it. */
 HANDLE OpenServicePipeRaw()
 {
     HANDLE pipe = INVALID_HANDLE_VALUE;
     WaitUntil([&] {
-        pipe = CreateFileA(TIME_SERVICE_PIPE, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+        pipe = CreateFileA(TIME_SERVICE_PIPE, TIME_SERVICE_CLIENT_ACCESS, 0, NULL, OPEN_EXISTING,
                            0, NULL);
         return pipe != INVALID_HANDLE_VALUE || GetLastError() != ERROR_PIPE_BUSY;
     }, 1000);
@@ -227,40 +304,125 @@ TEST_F(TimeService, ServesOnlyTheHostsTheMachineChose)
     ASSERT_EQ(refusals.Count(), 1);
     EXPECT_EQ(refusals.Text(), "Error setting system time\r\nThe Horavex Time Service refused: "
                                "the host is not one the administrator chose.");
+
+    /* The machine's names match but for ASCII letter case, never by a
+       language's rules: a look-alike that someone else may register is
+       refused before anything is looked up. */
+    TestSntpServer maersk({SntpAnswer()}, "127.210.7.1");
+    TestSntpServer mass({SntpAnswer()}, "127.210.7.2");
+    SeedNumber("userHosts", 0);
+    SeedText("host", "maersk.sntp.horavex.test");
+    SeedHosts({"mass.sntp.horavex.test"});
+    struct Row {
+        const char *host;
+        int result;
+    } rows[] = {
+        {"MAERSK.SNTP.HORAVEX.TEST", SERVICE_SET},
+        {"Mass.Sntp.Horavex.Test", SERVICE_SET},
+        {"m\xe6rsk.sntp.horavex.test", SERVICE_REFUSED},
+        {"ma\xdf.sntp.horavex.test", SERVICE_REFUSED},
+        {"mae\xadrsk.sntp.horavex.test", SERVICE_REFUSED},
+    };
+    for (const Row &row : rows)
+        EXPECT_EQ(AskFor(row.host).result, row.result) << row.host;
+    EXPECT_EQ(maersk.Requests(), 1);
+    EXPECT_EQ(mass.Requests(), 1);
+}
+
+/* A server that accepts and never answers freezes nobody: its request
+   ends within the deadline without a reading, and a proper one beside it
+   is answered within its own. */
+TEST_F(TimeService, ASilentServerFreezesNobody)
+{
+    TestSntpServer proper;
+    TestTimeServer silent(TimeReply::NeverAnswer());
+    ASSERT_TRUE(Install(proper.Address()));
+    SeedNumber("userHosts", 1);
+    ServiceAnswer silentAnswer = {};
+    DWORD silentTook = 0;
+    std::thread first([&] {
+        DWORD start = GetTickCount();
+        silentAnswer = AskFor(silent.Address(), 0);
+        silentTook = GetTickCount() - start;
+    });
+    ASSERT_TRUE(silent.WaitForConnections(1, 3000));
+    DWORD start = GetTickCount();
+    ServiceAnswer properAnswer = AskFor(proper.Address());
+    DWORD properTook = GetTickCount() - start;
+    first.join();
+    EXPECT_EQ(properAnswer.result, SERVICE_SET);
+    EXPECT_LT(properTook, (DWORD)SERVICE_DEADLINE_MS);
+    EXPECT_EQ(silentAnswer.result, SERVICE_NO_READING);
+    EXPECT_EQ(std::string(silentAnswer.text), "No answer from: " + silent.Address());
+    EXPECT_LT(silentTook, (DWORD)SERVICE_DEADLINE_MS + 500);
+}
+
+/* After "Big Change" the service's new reading runs beside the dialog:
+   the dialog answers its messages meanwhile, and Stop! ends it with
+   nothing logged. */
+TEST_F(TimeService, TheDialogAnswersWhileTheServiceReadsAgain)
+{
+    TestSntpServer server({SntpAnswer().Offset(2000), SntpAnswer().Offset(2000).Delay(2800)});
+    ASSERT_TRUE(Install(server.Address()));
+    TempLogFile log;
+    SeedNumber("maxAdjust", 1);
+    SeedNumber("attempts", 0);
+    SeedNumber("logOpts", 1);
+    SeedText("logPath", log.Path());
+    BoxAnswerer question("Big Change", IDYES, kAnyHoravex);
+    HoravexProcess horavex("", folder_ + "\\horavex.exe", true);
+    HWND dialog = WaitForDialogWith(horavex.Id(), IDC_MAIN_STARTUP, kWait);
+    ASSERT_NE(dialog, (HWND)NULL);
+    ASSERT_TRUE(question.WaitForCount(1, kWait));
+    ASSERT_TRUE(WaitUntil([&] { return server.Requests() == 2; }, 4000));
+    DWORD start = GetTickCount();
+    DWORD_PTR result = 0;
+    EXPECT_TRUE(SendMessageTimeoutA(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 500, &result));
+    EXPECT_LT(GetTickCount() - start, 500u);
+    EXPECT_EQ(ControlText(dialog, IDC_MAIN_GETTIME), "Stop!");
+    Click(dialog, IDC_MAIN_GETTIME);
+    EXPECT_TRUE(WaitForControlText(dialog, IDC_MAIN_STATUS, "Stopped", 1000));
+    EXPECT_EQ(ControlText(dialog, IDC_MAIN_GETTIME), "&Get time");
+    ClickPosted(dialog, IDC_MAIN_EXIT);
+    EXPECT_TRUE(horavex.WaitForExit(kWait));
+    EXPECT_FALSE(log.Exists());
 }
 
 /* Beyond the machine's limit the service sets nothing and the person is
    asked; Yes and No have it take a new reading and set within the
    answer (Wine then refuses a move of a second or more), Cancel leaves
-   the clock alone. */
-TEST_F(TimeService, AsksThePersonBeyondTheMachinesLimit)
+   the clock alone.  Each answer is a case of its own: a new reading waits
+   out the server's two seconds. */
+class BigChangeThroughTheService : public TimeService,
+                                   public ::testing::WithParamInterface<int> {};
+
+TEST_P(BigChangeThroughTheService, AsksThePersonBeyondTheMachinesLimit)
 {
-    TestSntpServer first(SntpAnswer().Offset(2000));
-    ASSERT_TRUE(Install(first.Address()));
-    SeedNumber("maxAdjust", 1);
     struct Row {
         int answer;
         int requests;
         const char *label;
         double difference;
     } rows[] = {{IDYES, 2, "failed", 2.0}, {IDNO, 2, "failed", 1.0}, {IDCANCEL, 1, "ignore", 0.0}};
-    for (const Row &row : rows) {
-        TestSntpServer server(SntpAnswer().Offset(2000));
-        SeedText("host", server.Address());
-        BoxAnswerer question("Big Change", row.answer, kAnyHoravex);
-        BoxAnswerer refusals("horavex Error", IDOK, kAnyHoravex);
-        std::vector<std::string> line = ReadWithoutTheRight();
-        ASSERT_EQ(line.size(), 11u) << row.answer;
-        EXPECT_EQ(line[10], row.label) << row.answer;
-        EXPECT_NEAR(atof(line[7].c_str()), row.difference, 0.05) << row.answer;
-        EXPECT_EQ(server.Requests(), row.requests) << row.answer;
-        ASSERT_EQ(question.Count(), 1);
-        EXPECT_NE(question.Text().find("(2 secs) is greater than the specified maximum "
-                                       "adjustment (1 secs)"),
-                  std::string::npos)
-            << question.Text();
-    }
+    const Row &row = rows[GetParam()];
+    TestSntpServer server(SntpAnswer().Offset(2000));
+    ASSERT_TRUE(Install(server.Address()));
+    SeedNumber("maxAdjust", 1);
+    BoxAnswerer question("Big Change", row.answer, kAnyHoravex);
+    BoxAnswerer refusals("horavex Error", IDOK, kAnyHoravex);
+    std::vector<std::string> line = ReadWithoutTheRight();
+    ASSERT_EQ(line.size(), 11u);
+    EXPECT_EQ(line[10], row.label);
+    EXPECT_NEAR(atof(line[7].c_str()), row.difference, 0.05);
+    EXPECT_EQ(server.Requests(), row.requests);
+    ASSERT_EQ(question.Count(), 1);
+    EXPECT_NE(question.Text().find("(2 secs) is greater than the specified maximum "
+                                   "adjustment (1 secs)"),
+              std::string::npos)
+        << question.Text();
 }
+
+INSTANTIATE_TEST_SUITE_P(YesNoCancel, BigChangeThroughTheService, ::testing::Values(0, 1, 2));
 
 /* Silent clients, random bytes, an empty and an oversized message block
    nobody: a proper request is served at once, the rude ones get an error
@@ -294,7 +456,7 @@ TEST_F(TimeService, RudeClientsBlockNobody)
     ServiceRequest request;
     ServiceAnswer answer;
     ASSERT_TRUE(MakeServiceRequest(server.Address().c_str(), 1, SERVICE_BY_POLICY, 0, &request));
-    EXPECT_EQ(AskTimeService(&request, &answer, kWait, NULL), SERVICE_ANSWERED);
+    EXPECT_EQ(AskTimeService(&request, &answer, NULL), SERVICE_ANSWERED);
     EXPECT_EQ(answer.result, SERVICE_SET);
     EXPECT_LT(GetTickCount() - start, 1500u) << "nobody waited for the silent ones";
     for (HANDLE pipe : silent) {
@@ -304,4 +466,130 @@ TEST_F(TimeService, RudeClientsBlockNobody)
         CloseHandle(pipe);
     }
     EXPECT_GE(GetTickCount() - start, 1900u);
+}
+
+/* Users and services may connect to the pipe and exchange messages, and
+   nothing more: no instance of their own (no FILE_APPEND_DATA), nobody over
+   the network.  Another process that takes the name's instances (8, then
+   all it can of 20) stops nothing: the service waits, stays running and
+   serves once they are gone. */
+TEST_F(TimeService, NobodyElseServesItsPipeOrStopsIt)
+{
+    TestSntpServer server;
+    ASSERT_TRUE(Install(server.Address()));
+    HANDLE pipe = OpenServicePipeRaw();
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE) << "opened with the client's rights alone";
+    PACL dacl = NULL;
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    ASSERT_EQ(GetSecurityInfo(pipe, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, NULL, NULL,
+                              &dacl, NULL, &descriptor),
+              (DWORD)ERROR_SUCCESS);
+    DWORD mask = 0;
+    for (const char *user : {"S-1-5-4", "S-1-5-6"}) {
+        EXPECT_EQ(AceFor(dacl, user, &mask), ACCESS_ALLOWED_ACE_TYPE) << user;
+        EXPECT_EQ(mask, (DWORD)TIME_SERVICE_CLIENT_ACCESS) << user;
+        EXPECT_EQ(mask & FILE_CREATE_PIPE_INSTANCE, 0u) << user;
+    }
+    EXPECT_EQ(AceFor(dacl, "S-1-5-2", &mask), ACCESS_DENIED_ACE_TYPE) << "network logons";
+    EXPECT_EQ(AceFor(dacl, "S-1-5-32-544", &mask), ACCESS_ALLOWED_ACE_TYPE);
+    LocalFree(descriptor);
+    CloseHandle(pipe);
+
+    for (int count : {8, 20}) {
+        Squatter squatter(count);
+        EXPECT_GE(squatter.Count(), 1u) << count;
+        /* A client on the service's own instance makes it need a new one,
+           which it cannot have. */
+        std::vector<HANDLE> clients;
+        int onTheService = 0;
+        for (int i = 0; i < 9 && onTheService == 0; i++) {
+            HANDLE client = OpenServicePipeRaw();
+            ULONG serverProcess = 0;
+            if (client == INVALID_HANDLE_VALUE)
+                break;
+            clients.push_back(client);
+            if (GetNamedPipeServerProcessId(client, &serverProcess)
+                && serverProcess != GetCurrentProcessId())
+                onTheService++;
+        }
+        EXPECT_EQ(onTheService, 1) << count;
+        EXPECT_FALSE(WaitUntil([] { return !ServiceRunning(); }, 1500)) << count;
+        for (HANDLE client : clients)
+            CloseHandle(client);
+    }
+    DWORD start = GetTickCount();
+    ServiceAnswer answer;
+    EXPECT_TRUE(WaitUntil([&] {
+        answer = AskFor(server.Address());
+        return answer.result == SERVICE_SET;
+    }, 4000)) << answer.result;
+    EXPECT_LT(GetTickCount() - start, 4000u);
+    EXPECT_TRUE(ServiceRunning());
+}
+
+namespace {
+
+/* The Unix path of a Windows one, as Wine maps it. */
+std::string UnixPathOf(const std::string &path)
+{
+    typedef char *(CDECL * ToUnix)(const WCHAR *);
+    ToUnix toUnix = (ToUnix)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"),
+                                                   "wine_get_unix_file_name");
+    WCHAR wide[MAX_PATH];
+    if (toUnix == NULL || MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH) == 0)
+        return "";
+    char *unixPath = toUnix(wide);
+    std::string result = unixPath != NULL ? unixPath : "";
+    HeapFree(GetProcessHeap(), 0, unixPath);
+    return result;
+}
+
+std::string ServiceProgram()
+{
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    SC_HANDLE service =
+        manager != NULL ? OpenServiceA(manager, TIME_SERVICE_NAME, SERVICE_QUERY_CONFIG) : NULL;
+    BYTE buffer[8192];
+    DWORD needed = 0;
+    std::string program;
+    if (service != NULL
+        && QueryServiceConfigA(service, (QUERY_SERVICE_CONFIGA *)buffer, sizeof buffer, &needed))
+        program = ((QUERY_SERVICE_CONFIGA *)buffer)->lpBinaryPathName;
+    if (service != NULL)
+        CloseServiceHandle(service);
+    if (manager != NULL)
+        CloseServiceHandle(manager);
+    return program;
+}
+
+} // namespace
+
+/* An upgrade without /D goes where the service is, not to the default
+   folder.  The folder is protected again at every install; a program
+   there that users may still write is not registered (Wine shows a file's
+   security as its Unix permissions). */
+TEST_F(TimeService, AnUpgradeGoesWhereTheServiceIs)
+{
+    const std::string elsewhere = "C:\\Horavex elsewhere";
+    ASSERT_EQ(RunAndWait(SetupPath(), "/S /HOST=a.invalid /D=" + elsewhere), 0u);
+    folder_ = ReadRegString(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation");
+    ASSERT_EQ(folder_, elsewhere);
+    ASSERT_EQ(RunAndWait(SetupPath(), "/S"), 0u);
+    EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation"), elsewhere);
+    EXPECT_EQ(ServiceProgram(), "\"" + elsewhere + "\\horavexsvc.exe\"");
+    char programFiles[MAX_PATH] = "";
+    ExpandEnvironmentStringsA("%ProgramFiles%\\Horavex", programFiles, sizeof programFiles);
+    EXPECT_EQ(GetFileAttributesA(programFiles), INVALID_FILE_ATTRIBUTES) << programFiles;
+
+    std::string program = elsewhere + "\\horavexsvc.exe";
+    std::string unixProgram = UnixPathOf(program);
+    ASSERT_FALSE(unixProgram.empty());
+    std::string marker = elsewhere + "\\writable";
+    ASSERT_TRUE(StartHostProgram("/bin/sh -c \"chmod o+w '" + unixProgram + "' && touch '" +
+                                 UnixPathOf(marker) + "'\""));
+    ASSERT_TRUE(WaitUntil([&] {
+        return GetFileAttributesA(marker.c_str()) != INVALID_FILE_ATTRIBUTES;
+    }, 3000));
+    EXPECT_EQ(RunAndWait(program, "install"), (DWORD)ERROR_ACCESS_DENIED);
+    DeleteFileA(marker.c_str());
 }

@@ -268,3 +268,37 @@ TEST_F(RequestTest, AKissHoldsItsAddressNotTheName)
     ASSERT_EQ(at.size(), 2u);
     EXPECT_GE(at[1] - at[0], 1990);
 }
+
+/* A Time-protocol server that accepts and never answers holds no request
+   for ever: a window's request ends after the reply's time limit, one
+   without a window at its own limit, or at once when one of its stop
+   events is set. */
+TEST_F(RequestTest, ASilentServerHoldsNoRequestForEver)
+{
+    TestTimeServer silent(TimeReply::NeverAnswer());
+    DWORD start = GetTickCount();
+    RequestOutcome ended = owner.Fetch(silent.Address(), 7000);
+    EXPECT_EQ(ended.kind, OUTCOME_FAILED);
+    EXPECT_EQ(ended.failure, FAILURE_EXCHANGE);
+    EXPECT_EQ(std::string(ended.report), "No answer from: " + silent.Address());
+    EXPECT_GE(GetTickCount() - start, (DWORD)TIME_REPLY_LIMIT_MS - 10);
+
+    TimeRequest *windowless = NewTimeRequest();
+    HANDLE stops[2] = {CreateEventA(NULL, TRUE, FALSE, NULL),
+                       CreateEventA(NULL, TRUE, FALSE, NULL)};
+    FetchOrder order = {silent.Address().c_str(), PROTOCOL_TIME, 37, 0, FALSE, NULL};
+    ASSERT_EQ(StartFetch(windowless, NULL, &order, &outcome), 1);
+    start = GetTickCount();
+    EXPECT_EQ(RunRequest(windowless, stops, 2, 1000, &outcome), OUTCOME_FAILED);
+    EXPECT_EQ(std::string(outcome.report), "No reading from: " + silent.Address() + " within 1 s");
+    EXPECT_LT(GetTickCount() - start, 1500u);
+    EXPECT_FALSE(RequestRunning(windowless));
+
+    SetEvent(stops[1]);
+    ASSERT_EQ(StartFetch(windowless, NULL, &order, &outcome), 1);
+    EXPECT_EQ(RunRequest(windowless, stops, 2, 5000, &outcome), OUTCOME_STOPPED);
+    EXPECT_TRUE(silent.WaitForClosedByClient(3, 5000));
+    FreeTimeRequest(windowless);
+    CloseHandle(stops[0]);
+    CloseHandle(stops[1]);
+}

@@ -70,6 +70,40 @@ TEST(ServiceMessages, AnAnswerReadsBackAsWritten)
     EXPECT_EQ(taken.offset, sent.offset);
     EXPECT_EQ(taken.serverTime, sent.serverTime);
     EXPECT_STREQ(taken.label, "partial");
-    message[8] = 9;
+    message[8] = SERVICE_BUSY;
+    EXPECT_TRUE(DecodeServiceAnswer(message, SERVICE_ANSWER_SIZE, &taken)) << "busy";
+    message[8] = SERVICE_BUSY + 1;
     EXPECT_FALSE(DecodeServiceAnswer(message, SERVICE_ANSWER_SIZE, &taken)) << "unknown result";
+}
+
+/* Each way the service fails the program is told as what it is: a busy
+   pipe or a refused user is no service that is not running. */
+TEST(ServiceMessages, EachTroubleIsToldAsWhatItIs)
+{
+    struct Row {
+        ServiceTrouble trouble;
+        int result;
+        const char *text;
+    } rows[] = {
+        {SERVICE_PIPE_BUSY, 0,
+         "The Horavex Time Service is busy serving other programs: try again in a moment."},
+        {SERVICE_DENIED, 0,
+         "The Horavex Time Service does not let this user ask it (access denied)."},
+        {SERVICE_NO_PIPE, 0,
+         "The Horavex Time Service runs but does not serve its pipe: restart it."},
+        {SERVICE_UNREACHABLE, 0,
+         "The Horavex Time Service could not be reached (Windows error 1450)."},
+        {SERVICE_ANSWERED, SERVICE_BUSY,
+         "The Horavex Time Service is busy with other readings: try again in a moment."},
+        {SERVICE_ANSWERED, SERVICE_REFUSED, "The Horavex Time Service refused: why."},
+    };
+    for (const Row &row : rows) {
+        ServiceAnswer answer = {};
+        answer.result = row.result;
+        answer.error = 1450;
+        lstrcpynA(answer.text, "why", sizeof answer.text);
+        char text[512];
+        DescribeServiceTrouble(row.trouble, &answer, text, sizeof text);
+        EXPECT_STREQ(text, row.text);
+    }
 }
