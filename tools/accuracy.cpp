@@ -3,7 +3,7 @@
    program's windows do.  Run by tools/accuracy.sh, which starts the
    servers on loopback:
 
-       accuracy.exe NAME sntp|time|service TRUE_MS HOST...
+       accuracy.exe NAME sntp|time|service|several TRUE_MS HOST...
 
    takes 20 readings, host after host (the list repeats), and prints NAME
    with the median and the worst |offset measured - TRUE_MS|, the median
@@ -11,7 +11,9 @@
    reading.  The Time protocol's reading is the whole second the clock
    would be set to, against the clock when the reading was taken;
    "service" has the time service take each SNTP reading, as the program
-   does when it lacks the right to set the clock. */
+   does when it lacks the right to set the clock; "several" asks all the
+   hosts in each fetch, the first as the host and the others as its list,
+   and takes the reading of those that agree. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -21,6 +23,7 @@
 
 #include "base/precisetime.h"
 #include "timeclient/request.h"
+#include "timeclient/timeproto.h"
 
 namespace {
 
@@ -48,9 +51,14 @@ LRESULT CALLBACK OwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 }
 
 /* One fetch, its messages dispatched until it ends. */
-bool Fetch(HWND window, TimeRequest *request, const char *host, int protocol, BOOL viaService)
+bool Fetch(HWND window, TimeRequest *request, const char *host, int protocol, BOOL viaService,
+           const StringList *others)
 {
-    FetchOrder order = {host, protocol, TIME_PORT, 0, viaService, NULL};
+    FetchOrder order = {host, protocol, TIME_PORT, 0, viaService, NULL, 1, NULL, NULL};
+    if (others != NULL) {
+        order.sources = others->itemCount + 1;
+        order.hosts = others;
+    }
     ended = false;
     startedAt = PreciseSystemTime();
     if (!StartFetch(request, window, &order, &lastOutcome))
@@ -92,11 +100,19 @@ void WaitForTwentieth(int i)
 
 int main(int argc, char **argv)
 {
-    BOOL viaService = strcmp(argv[2], "service") == 0;
-    if (argc < 5 || (strcmp(argv[2], "sntp") != 0 && strcmp(argv[2], "time") != 0 && !viaService)) {
-        fprintf(stderr, "usage: accuracy.exe NAME sntp|time|service TRUE_MS HOST...\n");
+    BOOL viaService = argc > 2 && strcmp(argv[2], "service") == 0;
+    bool several = argc > 2 && strcmp(argv[2], "several") == 0;
+    if (argc < 5
+        || (strcmp(argv[2], "sntp") != 0 && strcmp(argv[2], "time") != 0 && !viaService
+            && !several)) {
+        fprintf(stderr, "usage: accuracy.exe NAME sntp|time|service|several TRUE_MS HOST...\n");
         return 2;
     }
+    StringList others = {0, NULL};
+    char *otherHosts[16];
+    for (int i = 5; several && i < argc && others.itemCount < 16; i++)
+        otherHosts[others.itemCount++] = argv[i];
+    others.items = otherHosts;
     int protocol = strcmp(argv[2], "time") == 0 ? PROTOCOL_TIME : PROTOCOL_SNTP;
     double trueMs = atof(argv[3]);
     WSADATA data;
@@ -114,12 +130,12 @@ int main(int argc, char **argv)
     std::vector<double> errors, delays, fetches;
     const char *lastHost = NULL;
     for (int i = 0; i < kReadings; i++) {
-        const char *host = argv[4 + i % (argc - 4)];
+        const char *host = several ? argv[4] : argv[4 + i % (argc - 4)];
         SpaceFrom(host, lastHost, startedAt);
         if (protocol == PROTOCOL_TIME)
             WaitForTwentieth(i);
         lastHost = host;
-        if (!Fetch(window, request, host, protocol, viaService))
+        if (!Fetch(window, request, host, protocol, viaService, several ? &others : NULL))
             continue;
         const TimeSample &sample = lastOutcome.sample;
         fetches.push_back((double)(endedAt - startedAt) / TICKS_PER_MS);
@@ -128,7 +144,7 @@ int main(int argc, char **argv)
             delays.push_back(sample.lag);
         } else if (protocol == PROTOCOL_SNTP) {
             errors.push_back((double)sample.offset / TICKS_PER_MS - trueMs);
-            delays.push_back((double)request->bestDelay / TICKS_PER_MS);
+            delays.push_back((double)sample.delay / TICKS_PER_MS);
         } else {
             LONGLONG set = TICKS_1601_TO_1970 + (LONGLONG)sample.serverTime * TICKS_PER_SECOND;
             errors.push_back((double)(set - endedAt) / TICKS_PER_MS - trueMs);

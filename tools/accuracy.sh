@@ -1,7 +1,8 @@
 #!/bin/sh
 # Measures how close each protocol brings the clock to the server's time:
 # 20 exchanges each against chrony on loopback, against scripted SNTP
-# servers 250 ms ahead, and against a loopback Time server; prints the
+# servers 250 ms ahead, against four servers at once (chrony and three
+# scripted ones, one 30 s off), and against a loopback Time server; prints the
 # median and worst |offset measured - offset true| and the median delay
 # (the figures in the README).  Not a test: nothing here passes or fails.
 # Run as root (or through sudo) from the checkout; builds first, then runs
@@ -31,6 +32,8 @@ cleanup() {
     wineserver -k 2>/dev/null || true
     pkill -f "$work" 2>/dev/null || true
     kill "$xvfb" 2>/dev/null || true
+    # The servers write into their folders until they are gone.
+    for _ in $(seq 50); do pgrep -f "$work" >/dev/null || break; sleep 0.1; done
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -82,6 +85,17 @@ accuracy="$PWD/$build/bin/accuracy.exe"
 # The scripted servers first: each ends after 30 s without a request.
 "$wine" "$accuracy" "SNTP, scripted (true +250 ms)" sntp 250 $scripted
 "$wine" "$accuracy" "SNTP, chrony (true 0)" sntp 0 127.0.0.123
+# Four servers at once, chrony among them, one of the scripted ones 30 s
+# off: the reading of the three that agree.
+several=""
+for offset in 0 0 30000; do
+    folder=$(mktemp -d "$work/several.XXXX")
+    timeout 300 python3 tests/support/sntpserver.py "$folder" offset=$offset \
+        >"$folder/log" 2>&1 &
+    for _ in $(seq 50); do [ -f "$folder/address" ] && break; sleep 0.1; done
+    several="$several $(cat "$folder/address")"
+done
+"$wine" "$accuracy" "SNTP, 4 servers, one 30 s off" several 0 127.0.0.123 $several
 # The time service takes the reading, as for a program without the right;
 # the machine lets it serve any host for the run.
 "$wine" reg add 'HKLM\Software\Quillmoor\Horavex' /v userHosts /t REG_DWORD /d 1 /f >/dev/null

@@ -16,6 +16,7 @@
 #include "timeclient/request.h"
 #include "timeclient/timeproto.h"
 #include "ui/about.h"
+#include "ui/agreement.h"
 #include "ui/applytime.h"
 #include "ui/busycursor.h"
 #include "ui/flyout.h"
@@ -143,6 +144,8 @@ static void TakeQuietReading(HWND window, TimeSample *sample)
     if (AppStateOf(window) == NULL || applied == APPLY_ASKED_AGAIN)
         return;
     FormatTimeOfDay(sample, textBuffer, TEXT_BUFFER_SIZE);
+    size_t length = strlen(textBuffer);
+    FormatAgreementInShort(sample, textBuffer + length, sizeof textBuffer - length);
     SetWindowTextA(window, textBuffer);
     ShowFlyout(window);
 }

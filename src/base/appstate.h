@@ -36,6 +36,8 @@ struct AppState {
     StringList hosts;
     /* 0: the Time protocol over TCP 37; 1: SNTP over UDP 123. */
     int protocol;
+    /* How many servers a fetch asks over SNTP: 1 to 8. */
+    int sources;
     /* logPath was stored as REG_EXPAND_SZ: it names environment variables,
        expanded when the log is opened, and is written back so. */
     int logPathExpands;

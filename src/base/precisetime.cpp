@@ -68,6 +68,35 @@ BOOL TicksToLocalFields(LONGLONG ticks, SYSTEMTIME *fields)
     return TicksToUtcFields(ticks, &utc) && SystemTimeToTzSpecificLocalTime(NULL, &utc, fields);
 }
 
+int FormatSignedSeconds(LONGLONG ticks, char *buffer, size_t size)
+{
+    if (size < 2)
+        return 0;
+    if (TicksToMs(ticks) < 0)
+        return FormatSeconds(ticks, buffer, size);
+    buffer[0] = '+';
+    return FormatSeconds(ticks, buffer + 1, size - 1) + 1;
+}
+
+LONGLONG ClockReadingPrecision(void)
+{
+    static LONGLONG precision;
+    if (precision != 0)
+        return precision;
+    LONGLONG smallest = 0;
+    for (int tries = 0; tries < 3; tries++) {
+        LONGLONG start = PreciseSystemTime();
+        LONGLONG next = start;
+        for (int reads = 0; reads < 1000000 && next == start; reads++)
+            next = PreciseSystemTime();
+        LONGLONG step = next - start;
+        if (step > 0 && (smallest == 0 || step < smallest))
+            smallest = step;
+    }
+    precision = smallest > 0 ? smallest : 1;
+    return precision;
+}
+
 int FormatSeconds(LONGLONG ticks, char *buffer, size_t size)
 {
     LONGLONG ms = TicksToMs(ticks);

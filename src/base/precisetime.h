@@ -27,5 +27,12 @@ BOOL TicksToLocalFields(LONGLONG ticks, SYSTEMTIME *fields);
 /* Signed seconds with three decimals ("-0.004"), from ticks rounded to
    the millisecond. */
 int FormatSeconds(LONGLONG ticks, char *buffer, size_t size);
+/* The same with a plus sign for what is not negative ("+30.000"). */
+int FormatSignedSeconds(LONGLONG ticks, char *buffer, size_t size);
+
+/* The smallest step in which the system clock is read (PreciseSystemTime),
+   in ticks, measured once: 1 where it reads to the 100 ns, a timer's tick
+   where it cannot. */
+LONGLONG ClockReadingPrecision(void);
 
 #endif

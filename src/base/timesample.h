@@ -16,6 +16,21 @@
 #define CLOCK_BY_SERVICE 1
 #define CLOCK_BY_NOBODY 2
 
+/* Servers one fetch may ask, as its reading reports them. */
+#define MOST_SOURCES 16
+#define SOURCE_ADDRESS_SIZE 48
+
+/* What became of one server a several-server fetch asked. */
+enum SourceState { SOURCE_TAKEN, SOURCE_LEFT_OUT, SOURCE_FAILED };
+
+struct SourceReport {
+    /* Its address as text. */
+    char address[SOURCE_ADDRESS_SIZE];
+    int state;
+    /* Its offset, in ticks (not for SOURCE_FAILED). */
+    LONGLONG offset;
+};
+
 /* One reading of server and local time, in seconds since 1970 UTC. */
 struct TimeSample {
     LONG localTime;
@@ -42,6 +57,15 @@ struct TimeSample {
     DWORD serviceMaxAdjust;
     /* CLOCK_BY_NOBODY: why, one line. */
     char whyNotSet[TEXT_BUFFER_SIZE];
+    /* SNTP: the round trip in ticks (lag is it in milliseconds). */
+    LONGLONG delay;
+    /* Of a fetch that asked several servers (sourceCount 0 for one): each
+       server asked, and how many answered and agreed; the offset and the
+       delay are the agreeing servers' combined. */
+    int sourceCount;
+    int sourcesAnswered;
+    int sourcesAgreeing;
+    SourceReport sources[MOST_SOURCES];
 };
 
 #endif

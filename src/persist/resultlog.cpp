@@ -79,6 +79,29 @@ BOOL LogFilePath(const AppState *state, char *path, size_t size)
     return length != 0 && length <= size;
 }
 
+/* The verbose layout's last fields, of a reading of several servers: each
+   server asked, "127.0.7.1 +0.001 taken", "127.0.7.4 +30.000 left out",
+   "127.0.7.5 - failed". */
+static int AppendSources(const TimeSample *sample, char *text, size_t size)
+{
+    static const char *const states[] = {"taken", "left out", "failed"};
+    int length = 0;
+    for (int i = 0; i < sample->sourceCount && (size_t)length + 1 < size; i++) {
+        const SourceReport *source = &sample->sources[i];
+        char address[SOURCE_ADDRESS_SIZE];
+        char seconds[NUMBER_SIZE] = "-";
+        CopyPrintable(address, sizeof address, source->address);
+        if (source->state != SOURCE_FAILED)
+            FormatSignedSeconds(source->offset, seconds, sizeof seconds);
+        int state = source->state >= SOURCE_TAKEN && source->state <= SOURCE_FAILED
+                        ? source->state
+                        : SOURCE_FAILED;
+        length += FormatText(text + length, size - (size_t)length, "\t%s %s %s", address, seconds,
+                             states[state]);
+    }
+    return length;
+}
+
 /* The line of a reading, with its line break; false when it did not fit. */
 static BOOL FormatLogLine(const AppState *state, const TimeSample *sample, const char *date,
                           char *line, size_t size)
@@ -97,10 +120,14 @@ static BOOL FormatLogLine(const AppState *state, const TimeSample *sample, const
                             times.serverTimeOfDay, times.localTimeOfDay, times.difference,
                             (unsigned long)sample->lag, label);
     else
-        length = FormatText(line, size, "%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%lu ms\t%lu ms\t%s\n",
+        length = FormatText(line, size, "%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%lu ms\t%lu ms\t%s",
                             host, date, zone, times.serverTimeOfDay, times.localTimeOfDay,
                             times.serverSeconds, times.localSeconds, times.difference,
                             (unsigned long)sample->lag, (unsigned long)sample->connectTime, label);
+    if (state->logOpts != SHORT_LOG && length > 0) {
+        length += AppendSources(sample, line + length, size - (size_t)length);
+        length += FormatText(line + length, size - (size_t)length, "\n");
+    }
     return length > 0 && line[length - 1] == '\n';
 }
 

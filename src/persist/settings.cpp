@@ -21,6 +21,8 @@
 #define DEFAULT_ATTEMPTS 3
 #define DEFAULT_AUTO_START 1
 #define DEFAULT_MAX_ADJUST 120
+#define DEFAULT_SOURCES 1
+#define MOST_SOURCES_SETTING 8
 
 /* TEXT_UNREADABLE: there, but too long to be a text of ours; TEXT_FAILED:
    the query itself failed (the key was deleted meanwhile, say). */
@@ -130,6 +132,16 @@ static BOOL WriteNumber(HKEY key, const char *name, DWORD value)
            == ERROR_SUCCESS;
 }
 
+/* A later setting at its default is written only where the key holds it
+   already: a key that never had it stays as it was. */
+static BOOL WriteNumberBeyondDefault(HKEY key, const char *name, DWORD value, DWORD fallback)
+{
+    if (value == fallback
+        && RegQueryValueExA(key, name, NULL, NULL, NULL, NULL) == ERROR_FILE_NOT_FOUND)
+        return TRUE;
+    return WriteNumber(key, name, value);
+}
+
 /* What a settings key that holds no values gives. */
 static void SetDefaults(AppState *state)
 {
@@ -139,6 +151,7 @@ static void SetDefaults(AppState *state)
     state->maxAdjust = DEFAULT_MAX_ADJUST;
     state->logPath = ReplaceString(state->logPath, "");
     state->logPathExpands = 0;
+    state->sources = DEFAULT_SOURCES;
 }
 
 static void ReadTextInto(HKEY key, const char *name, char **field, DWORD *type)
@@ -167,6 +180,9 @@ static void ReadMainValues(HKEY key, AppState *state)
     }
     state->timeOut = ReadNumber(key, "timeOut", state->timeOut);
     state->protocol = (int)ReadNumber(key, "protocol", (DWORD)state->protocol);
+    state->sources = (int)ReadNumber(key, "sources", (DWORD)state->sources);
+    if (state->sources < 1 || state->sources > MOST_SOURCES_SETTING)
+        state->sources = DEFAULT_SOURCES;
 }
 
 static BOOL IsListedHost(const char *text)
@@ -263,6 +279,7 @@ static BOOL WriteMainValues(HKEY key, const AppState *state)
                                state->logPathExpands ? REG_EXPAND_SZ : REG_SZ);
     written &= WriteNumber(key, "timeOut", state->timeOut);
     written &= WriteNumber(key, "protocol", (DWORD)state->protocol);
+    written &= WriteNumberBeyondDefault(key, "sources", (DWORD)state->sources, DEFAULT_SOURCES);
     return written;
 }
 

@@ -70,11 +70,19 @@ static void EndWatch(HANDLE pipe, ClientWatch *watch)
     CloseHandle(watch->overlapped.hEvent);
 }
 
-static void RefuseMessage(ServiceAnswer *answer)
+/* A message of another version is told so; anything else is no request. */
+static void RefuseMessage(const BYTE *message, DWORD size, ServiceAnswer *answer)
 {
     memset(answer, 0, sizeof *answer);
     answer->result = SERVICE_REFUSED;
-    lstrcpynA(answer->text, "not a request of this service", sizeof answer->text);
+    int version = ServiceRequestVersion(message, size);
+    if (version != 0 && version != SERVICE_VERSION)
+        FormatText(answer->text, sizeof answer->text,
+                   "the program speaks version %d of the messages, the service version %d: "
+                   "install Horavex again",
+                   version, SERVICE_VERSION);
+    else
+        lstrcpynA(answer->text, "not a request of this service", sizeof answer->text);
 }
 
 /* One well-formed request, or nothing: a longer message fails the read
@@ -92,7 +100,7 @@ static void ServeClient(Client *client)
     if (!StartWatch(client->pipe, &watch))
         return;
     if (!DecodeServiceRequest(message, size, &request))
-        RefuseMessage(&answer);
+        RefuseMessage(message, size, &answer);
     else
         ServeTimeOrder(&request, &answer, watch.overlapped.hEvent, client->stopEvent);
     size = EncodeServiceAnswer(&answer, message);

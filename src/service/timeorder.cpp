@@ -140,6 +140,10 @@ static void PutReading(ServiceAnswer *answer, const TimeSample *sample)
     answer->lag = sample->lag;
     answer->connectTime = sample->connectTime;
     lstrcpynA(answer->label, TextOrEmpty(sample->label), sizeof answer->label);
+    answer->sourceCount = sample->sourceCount;
+    answer->sourcesAnswered = sample->sourcesAnswered;
+    answer->sourcesAgreeing = sample->sourcesAgreeing;
+    memcpy(answer->sources, sample->sources, sizeof answer->sources);
 }
 
 /* Why the clock may not be set now: the client left, the service stops,
@@ -178,37 +182,101 @@ static void SetFromReading(TimeSample *sample, const Order *order, const AppStat
     PutReading(answer, sample);
 }
 
-/* The host's addresses, looked up in a thread so that the wait keeps the
-   deadline; never under the exchange's lock, which a slow name server
-   would hold for every client. */
-static Waited LookUpWithin(const Order *order, const char *host, ServerAddresses *addresses,
-                           int *error)
+/* The names one reading asks, and their addresses: the host, then (for
+   several servers) the entries of the machine's list one fetch may ask. */
+struct Lookups {
+    int count;
+    const char *names[1 + MOST_SOURCES];
+    ServerAddresses addresses[1 + MOST_SOURCES];
+    int errors[1 + MOST_SOURCES];
+};
+
+/* Every name looked up at once, each in a thread of its own, so that the
+   wait keeps the deadline; never under the exchange's lock, which a slow
+   name server would hold for every client.  A name not looked up in time
+   has WSAETIMEDOUT; of several servers, the others are asked all the
+   same. */
+static Waited LookUpWithin(const Order *order, Lookups *lookups)
 {
-    BOOL sntp = order->request->protocol == PROTOCOL_SNTP;
+    BOOL sntp = order->request->protocol != PROTOCOL_TIME;
     u_short port = sntp ? SNTP_PORT : TIME_PORT;
     int type = sntp ? SOCK_DGRAM : SOCK_STREAM;
-    if (IsAddressLiteral(host)) {
-        *error = ResolveServer(host, port, type, addresses);
-        return WAITED_DONE;
+    BackgroundJob *jobs[1 + MOST_SOURCES];
+    int pending = 0;
+    for (int i = 0; i < lookups->count; i++) {
+        jobs[i] = NULL;
+        lookups->errors[i] = WSAETIMEDOUT;
+        lookups->addresses[i].count = 0;
+        if (IsAddressLiteral(lookups->names[i])) {
+            lookups->errors[i] =
+                ResolveServer(lookups->names[i], port, type, &lookups->addresses[i]);
+            continue;
+        }
+        jobs[i] = StartLookup(lookups->names[i], port, type, NULL, NULL, 0);
+        if (jobs[i] == NULL)
+            lookups->errors[i] = WSA_NOT_ENOUGH_MEMORY;
+        else
+            pending++;
     }
-    BackgroundJob *job = StartLookup(host, port, type, NULL, NULL, 0);
-    if (job == NULL) {
-        *error = WSA_NOT_ENOUGH_MEMORY;
-        return WAITED_DONE;
+    Waited waited = WAITED_DONE;
+    while (pending > 0 && waited == WAITED_DONE) {
+        HANDLE waits[2 + 1 + MOST_SOURCES] = {order->stops[0], order->stops[1]};
+        int of[1 + MOST_SOURCES];
+        DWORD count = 2;
+        for (int i = 0; i < lookups->count; i++)
+            if (jobs[i] != NULL) {
+                of[count - 2] = i;
+                waits[count++] = JobDoneEvent(jobs[i]);
+            }
+        DWORD woken = WaitForMultipleObjects(count, waits, FALSE, TimeLeft(order));
+        if (woken == WAIT_OBJECT_0) {
+            waited = WAITED_STOPPING;
+        } else if (woken == WAIT_OBJECT_0 + 1) {
+            waited = WAITED_GONE;
+        } else if (woken >= WAIT_OBJECT_0 + 2 && woken < WAIT_OBJECT_0 + count) {
+            int i = of[woken - WAIT_OBJECT_0 - 2];
+            lookups->errors[i] = LookupResult(jobs[i], &lookups->addresses[i]);
+            ReleaseBackgroundJob(jobs[i]);
+            jobs[i] = NULL;
+            pending--;
+        } else {
+            waited = WAITED_OUT;
+        }
     }
-    Waited waited = WaitWithin(order, JobDoneEvent(job));
-    if (waited == WAITED_DONE)
-        *error = LookupResult(job, addresses);
-    ReleaseBackgroundJob(job);
+    for (int i = 0; i < lookups->count; i++)
+        ReleaseBackgroundJob(jobs[i]);
+    if (waited == WAITED_OUT && lookups->count > 1)
+        waited = WAITED_DONE;
     return waited;
 }
 
-/* The exchange under the lock: the service's own reading of the host's
-   addresses, within what is left of the deadline. */
-static void ExchangeAndSet(const Order *order, const char *host, const ServerAddresses *addresses,
+/* The host, and for several servers the machine's list as far as one
+   fetch asks it. */
+static void PlanLookups(const char *host, const AppState *machine, int sources,
+                        Lookups *lookups)
+{
+    lookups->count = 1;
+    lookups->names[0] = host;
+    for (int i = 0; sources > 1 && i < machine->hosts.itemCount && lookups->count <= MOST_SOURCES;
+         i++)
+        lookups->names[lookups->count++] = machine->hosts.items[i];
+}
+
+/* The exchange under the lock: the service's own reading of the
+   addresses looked up, within what is left of the deadline. */
+static void ExchangeAndSet(const Order *order, const Lookups *lookups, int sources,
                            const AppState *machine, ServiceAnswer *answer)
 {
-    FetchOrder fetch = {host, order->request->protocol, TIME_PORT, 0, FALSE, addresses};
+    StringList entries = {lookups->count - 1, (char **)(lookups->names + 1)};
+    FetchOrder fetch;
+    memset(&fetch, 0, sizeof fetch);
+    fetch.host = lookups->names[0];
+    fetch.protocol = order->request->protocol;
+    fetch.port = TIME_PORT;
+    fetch.addresses = &lookups->addresses[0];
+    fetch.sources = sources;
+    fetch.hosts = &entries;
+    fetch.entryAddresses = &lookups->addresses[1];
     RequestOutcome outcome;
     /* Nothing goes to the server for a client that left meanwhile. */
     const char *why = WhyNotNow(order);
@@ -216,7 +284,7 @@ static void ExchangeAndSet(const Order *order, const char *host, const ServerAdd
         Refuse(answer, why);
         return;
     }
-    if (StartFetch(serviceRequest, NULL, &fetch, &outcome))
+    if (StartWindowlessFetch(serviceRequest, &fetch, &outcome))
         RunRequest(serviceRequest, order->stops, 2, TimeLeft(order), &outcome);
     if (outcome.kind == OUTCOME_READING)
         SetFromReading(&outcome.sample, order, machine, answer);
@@ -229,12 +297,13 @@ static void ExchangeAndSet(const Order *order, const char *host, const ServerAdd
 static void TakeReadingAndSet(const Order *order, const char *host, const AppState *machine,
                               ServiceAnswer *answer)
 {
-    ServerAddresses addresses;
-    int error = 0;
+    int sources = order->request->protocol == PROTOCOL_TIME ? 1 : machine->sources;
+    Lookups lookups;
     char text[SERVICE_TEXT_SIZE];
     char shown[SERVICE_HOST_SIZE];
     CopyPrintable(shown, sizeof shown, host);
-    Waited waited = LookUpWithin(order, host, &addresses, &error);
+    PlanLookups(host, machine, sources, &lookups);
+    Waited waited = LookUpWithin(order, &lookups);
     if (waited == WAITED_OUT) {
         FormatText(text, sizeof text, "horavex: %s: not looked up within %lu s", shown,
                    (unsigned long)(SERVICE_DEADLINE_MS / 1000));
@@ -245,9 +314,9 @@ static void TakeReadingAndSet(const Order *order, const char *host, const AppSta
         RefuseEnded(answer, waited);
         return;
     }
-    if (error != 0) {
+    if (lookups.errors[0] != 0 && lookups.count == 1) {
         FormatText(text, sizeof text, "horavex: %s: unknown host", shown);
-        NoReading(answer, FAILURE_SOCKET, (DWORD)error, text);
+        NoReading(answer, FAILURE_SOCKET, (DWORD)lookups.errors[0], text);
         return;
     }
     waited = WaitWithin(order, exchangeLock);
@@ -260,7 +329,7 @@ static void TakeReadingAndSet(const Order *order, const char *host, const AppSta
         RefuseEnded(answer, waited);
         return;
     }
-    ExchangeAndSet(order, host, &addresses, machine, answer);
+    ExchangeAndSet(order, &lookups, sources, machine, answer);
     ReleaseSemaphore(exchangeLock, 1, NULL);
 }
 

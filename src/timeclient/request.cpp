@@ -1,21 +1,15 @@
-#include "timeclient/request.h"
+/* The request engine: one fetch's whole life, its exchanges in rounds,
+   the choice of its reading, the time service's part, and its one
+   outcome. */
+#include "timeclient/fetchrecord.h"
 
 #include <stdlib.h>
 #include <string.h>
 
-#include "base/fetchtimer.h"
 #include "base/precisetime.h"
 #include "base/textfmt.h"
 #include "timeclient/adjustlimit.h"
 #include "timeclient/clock.h"
-#include "timeclient/servicepipe.h"
-#include "timeclient/sockerr.h"
-
-#define TIME_EVENTS (FD_READ | FD_CONNECT | FD_CLOSE)
-/* UDP has no connection: a read, or an error the stack reports. */
-#define SNTP_EVENTS (FD_READ | FD_CLOSE)
-
-enum JobKind { JOB_LOOKUP, JOB_SERVICE };
 
 /* The time service's reading, asked for beside the window. */
 struct ServiceWork {
@@ -32,18 +26,9 @@ static void AskService(void *data, HANDLE dropped)
     work->trouble = AskTimeService(&work->request, &work->answer, dropped);
 }
 
-/* The window learns that its work beside it is done. */
-static void PostJobDone(void *window, WPARAM tag)
-{
-    PostMessageA((HWND)window, UM_JOBDONE, tag, 0);
-}
-
 TimeRequest *NewTimeRequest(void)
 {
-    TimeRequest *request = (TimeRequest *)calloc(1, sizeof *request);
-    if (request != NULL)
-        request->sock = INVALID_SOCKET;
-    return request;
+    return (TimeRequest *)calloc(1, sizeof(TimeRequest));
 }
 
 void FreeTimeRequest(TimeRequest *request)
@@ -58,73 +43,37 @@ void FreeTimeRequest(TimeRequest *request)
 
 BOOL RequestRunning(const TimeRequest *request)
 {
-    return request != NULL && request->busy;
+    return request != NULL && request->phase != FETCH_AT_REST;
 }
 
 BOOL RequestOwnedBy(const TimeRequest *request, HWND window)
 {
-    return RequestRunning(request) && request->owner == window;
+    return RequestRunning(request) && request->context == (void *)window;
 }
 
-static void ArmTimer(TimeRequest *request, DWORD ms)
+void SetCalibrationsDue(TimeRequest *request, DWORD count)
 {
-    if (request->owner != NULL)
-        SetTimer(request->owner, REQUEST_TIMER_ID, ms, NULL);
-    request->timerArmed = 1;
-    request->timerDue = GetTickCount() + ms;
+    request->calibrationsLeft = count;
 }
 
-static void DisarmTimer(TimeRequest *request)
+DWORD CalibrationsDue(const TimeRequest *request)
 {
-    if (request->timerArmed && request->owner != NULL)
-        KillTimer(request->owner, REQUEST_TIMER_ID);
-    request->timerArmed = 0;
+    return request->calibrationsLeft;
 }
 
-/* The one place a request's socket is closed.  A reply that comes later
-   finds no socket, and none is ours any more. */
-static void CloseExchange(TimeRequest *request)
+SOCKET ExchangeSocket(const TimeRequest *request)
 {
-    DisarmTimer(request);
-    if (request->sock != INVALID_SOCKET) {
-        closesocket(request->sock);
-        request->sock = INVALID_SOCKET;
-    }
-    request->connected = 0;
-    request->waitingToSend = 0;
-    request->sntp.answered = 1;
+    if (!RequestRunning(request) || request->sources != 1 || request->exchangeCount == 0)
+        return INVALID_SOCKET;
+    return request->exchanges[0].sock;
 }
 
-void EndRequest(TimeRequest *request)
+WPARAM NextTag(TimeRequest *request)
 {
-    CloseExchange(request);
-    ReleaseBackgroundJob(request->job);
-    request->job = NULL;
-    request->waitingForService = 0;
-    request->busy = 0;
+    return ++request->nextTag;
 }
 
-/* The work beside the window: its message comes with the tag. */
-static BOOL StartJob(TimeRequest *request, int kind, void (*work)(void *, HANDLE),
-                     const void *data, size_t size)
-{
-    request->jobKind = kind;
-    request->jobTag++;
-    request->job = StartBackgroundJob(work, data, size, PostJobDone, request->owner,
-                                      request->jobTag);
-    return request->job != NULL;
-}
-
-static BOOL StartLookupJob(TimeRequest *request, u_short port, int type)
-{
-    request->jobKind = JOB_LOOKUP;
-    request->jobTag++;
-    request->job = StartLookup(request->host, port, type, PostJobDone, request->owner,
-                               request->jobTag);
-    return request->job != NULL;
-}
-
-static void StartOutcome(RequestOutcome *outcome)
+void ResetOutcome(RequestOutcome *outcome)
 {
     outcome->kind = OUTCOME_NOT_OURS;
     outcome->failure = FAILURE_NONE;
@@ -133,248 +82,537 @@ static void StartOutcome(RequestOutcome *outcome)
     memset(&outcome->sample, 0, sizeof outcome->sample);
 }
 
-static OutcomeKind Report(RequestOutcome *outcome, OutcomeKind kind)
+static void DisarmFetchTimer(TimeRequest *request)
 {
+    if (request->timerArmed && request->transport != NULL)
+        request->transport->disarmTimer(request->context);
+    request->timerArmed = FALSE;
+}
+
+/* The one timer means one thing: the earliest deadline of the fetch. */
+void ArmFetchTimer(TimeRequest *request)
+{
+    BOOL due = FALSE;
+    DWORD now = GetTickCount();
+    LONG soonest = 0;
+    if (request->phase == FETCH_SPACING) {
+        due = TRUE;
+        soonest = (LONG)(request->serviceDue - now);
+    }
+    for (int i = 0; request->phase == FETCH_EXCHANGING && i < request->exchangeCount; i++) {
+        const Exchange *exchange = &request->exchanges[i];
+        if (!exchange->hasDue || !ExchangeWaits(exchange))
+            continue;
+        LONG left = (LONG)(exchange->due - now);
+        if (!due || left < soonest)
+            soonest = left;
+        due = TRUE;
+    }
+    if (!due) {
+        DisarmFetchTimer(request);
+        return;
+    }
+    DWORD ms = soonest > 0 ? (DWORD)soonest : 0;
+    /* A timer due sooner stays: it finds nothing due, and comes again. */
+    if (request->timerArmed && (LONG)(request->timerDue - (now + ms)) <= 0)
+        return;
+    request->timerArmed = TRUE;
+    request->timerDue = now + ms;
+    request->transport->armTimer(request->context, ms);
+}
+
+void EndRequest(TimeRequest *request)
+{
+    FetchPhase was = request->phase;
+    /* From here on nothing re-arms the timer. */
+    request->phase = FETCH_AT_REST;
+    for (int i = 0; was != FETCH_AT_REST && i < request->exchangeCount; i++)
+        CloseExchange(request, &request->exchanges[i]);
+    ReleaseBackgroundJob(request->hostLookup);
+    request->hostLookup = NULL;
+    ReleaseBackgroundJob(request->serviceJob);
+    request->serviceJob = NULL;
+    DisarmFetchTimer(request);
+}
+
+OutcomeKind FinishFetch(TimeRequest *request, RequestOutcome *outcome, OutcomeKind kind)
+{
+    EndRequest(request);
     outcome->kind = kind;
     return kind;
 }
 
-/* Ends the request, then says how. */
-static OutcomeKind Finish(TimeRequest *request, RequestOutcome *outcome, OutcomeKind kind)
+static void CopyFailure(RequestOutcome *outcome, const Exchange *exchange)
 {
-    EndRequest(request);
-    return Report(outcome, kind);
+    outcome->failure = exchange->failure;
+    outcome->socketError = exchange->socketError;
+    lstrcpynA(outcome->report, exchange->report, sizeof outcome->report);
 }
 
-static void Note(RequestOutcome *outcome, FailureKind failure, int socketError,
-                 const char *format, ...) HORAVEX_PRINTF(4, 5);
-
-/* What became of an address, kept for the report. */
-static void Note(RequestOutcome *outcome, FailureKind failure, int socketError,
-                 const char *format, ...)
+static BOOL CandidatesLeft(const TimeRequest *request)
 {
-    va_list args;
-    va_start(args, format);
-    FormatTextV(outcome->report, sizeof outcome->report, format, args);
-    va_end(args);
-    outcome->failure = failure;
-    outcome->socketError = socketError;
+    return request->nextHostAddress < request->hostAddresses.count
+           || request->nextEntry < request->listCount;
 }
 
-/* The host as a report shows it: a control character would split it. */
-static const char *ShownHost(const TimeRequest *request, char *shown, size_t size)
+BOOL OthersMayFollow(const TimeRequest *request, const Exchange *)
 {
-    CopyPrintable(shown, size, request->host);
-    return shown;
+    return request->sources > 1 && request->round == 1 && CandidatesLeft(request);
 }
 
-static void NoteSocketError(TimeRequest *request, RequestOutcome *outcome, int code)
+static int CountInPhase(const TimeRequest *request, BOOL (*test)(const Exchange *))
 {
-    char host[TEXT_BUFFER_SIZE];
-    Note(outcome, FAILURE_EXCHANGE, code, "No answer from: %s (%d: %s)",
-         ShownHost(request, host, sizeof host), code, SocketErrorText(code));
+    int count = 0;
+    for (int i = 0; i < request->exchangeCount; i++)
+        if (test(&request->exchanges[i]))
+            count++;
+    return count;
 }
 
-static BOOL MoreAddressesFollow(const TimeRequest *request)
+static BOOL IsAnswered(const Exchange *exchange)
 {
-    return request->addressIndex + 1 < request->addresses.count;
+    return exchange->phase == PHASE_ANSWERED;
 }
 
-static const SOCKADDR_STORAGE *AddressInUse(const TimeRequest *request)
+static Exchange *NewExchange(TimeRequest *request, const char *name, BOOL walks)
 {
-    return &request->addresses.items[request->addressIndex];
-}
-
-ServerManners *CurrentManners(TimeRequest *request)
-{
-    int count = request->addresses.count;
-    if (count == 0)
+    if (request->exchangeCount == MOST_EXCHANGES)
         return NULL;
-    int index = request->addressIndex < count ? request->addressIndex : count - 1;
-    return MannersOfAddress(&request->addresses.items[index]);
+    Exchange *exchange = &request->exchanges[request->exchangeCount++];
+    memset(exchange, 0, sizeof *exchange);
+    exchange->sock = INVALID_SOCKET;
+    exchange->walks = walks;
+    lstrcpynA(exchange->name, name, sizeof exchange->name);
+    return exchange;
 }
 
-/* The socket's notifications: to the owner, or to the record's event. */
-static BOOL NotifyOwner(TimeRequest *request, long events)
-{
-    if (request->owner != NULL)
-        return WSAAsyncSelect(request->sock, request->owner, UM_SOCKET, events) != SOCKET_ERROR;
-    if (request->socketEvent == NULL)
-        request->socketEvent = WSACreateEvent();
-    return request->socketEvent != NULL
-           && WSAEventSelect(request->sock, request->socketEvent, events) != SOCKET_ERROR;
-}
-
-/* A socket for the address in use, its notifications going to the owner. */
-static BOOL OpenExchangeSocket(TimeRequest *request, RequestOutcome *outcome)
+static void LookupKind(const TimeRequest *request, u_short *port, int *type)
 {
     BOOL sntp = request->protocol == PROTOCOL_SNTP;
-    request->sock = socket(AddressInUse(request)->ss_family, sntp ? SOCK_DGRAM : SOCK_STREAM,
-                           sntp ? IPPROTO_UDP : IPPROTO_TCP);
-    if (request->sock == INVALID_SOCKET) {
-        Note(outcome, FAILURE_SOCKET, WSAGetLastError(), "horavex: could not get socket");
-        return FALSE;
-    }
-    if (NotifyOwner(request, sntp ? SNTP_EVENTS : TIME_EVENTS))
-        return TRUE;
-    Note(outcome, FAILURE_SOCKET, WSAGetLastError(), "WSAAsyncSelect Error!");
-    CloseExchange(request);
-    return FALSE;
+    *port = sntp ? SNTP_PORT : (u_short)request->port;
+    *type = sntp ? SOCK_DGRAM : SOCK_STREAM;
 }
 
-/* The packet goes, and the time limit for its answer starts. */
-static BOOL SendPacket(TimeRequest *request, ServerManners *manners, RequestOutcome *outcome)
+/* A name is looked up in a thread of its own, so that the windows stay
+   responsive; an address as written, and a fetch without a window, need
+   no wait. */
+static BOOL LooksUpBeside(const TimeRequest *request, const char *name)
 {
-    request->waitingToSend = 0;
-    if (!SendSntpRequest(request->sock, &request->sntp, manners)) {
-        NoteSocketError(request, outcome, WSAGetLastError());
-        return FALSE;
-    }
-    request->connectTime = GetTickCount() - request->startTick;
-    ArmTimer(request, MoreAddressesFollow(request) ? ADDRESS_TIME_LIMIT_MS : SNTP_TIME_LIMIT_MS);
-    return TRUE;
+    return request->transport->workDone != NULL && !IsAddressLiteral(name);
 }
 
-/* An address that refused us, or asked for fewer requests than a fetch
-   waits out, gets no packet; while another address of the name follows,
-   one that asked for fewer requests at all gives way to it. */
-static BOOL TrySntpAddress(TimeRequest *request, RequestOutcome *outcome)
+static void FailLookup(Exchange *exchange, int error)
 {
-    char host[TEXT_BUFFER_SIZE];
-    DWORD waitMs = 0;
-    ServerManners *manners = MannersOfAddress(AddressInUse(request));
-    DWORD longestWaitMs = MoreAddressesFollow(request) ? SNTP_SPACING_MS : SNTP_LONGEST_WAIT_MS;
-    ShownHost(request, host, sizeof host);
-    if (manners == NULL) {
-        Note(outcome, FAILURE_HELD, 0, "Refused by too many servers: no request sent to %s", host);
-        return FALSE;
-    }
-    if (!SntpSendAllowed(manners, host, longestWaitMs, &waitMs, outcome->report,
-                         sizeof outcome->report)) {
-        outcome->failure = FAILURE_HELD;
-        return FALSE;
-    }
-    if (!OpenExchangeSocket(request, outcome))
-        return FALSE;
-    request->connected = 1;
-    /* Connected, the stack drops datagrams from any other address or port. */
-    if (connect(request->sock, (const struct sockaddr *)AddressInUse(request),
-                request->addresses.lengths[request->addressIndex]) != 0) {
-        NoteSocketError(request, outcome, WSAGetLastError());
-        return FALSE;
-    }
-    if (waitMs == 0)
-        return SendPacket(request, manners, outcome);
-    request->waitingToSend = 1;
-    ArmTimer(request, waitMs);
-    return TRUE;
+    char shown[TEXT_BUFFER_SIZE];
+    CopyPrintable(shown, sizeof shown, exchange->name);
+    FailExchange(exchange, FAILURE_SOCKET, error, "horavex: %s: unknown host", shown);
+    exchange->phase = PHASE_FAILED;
 }
 
-static BOOL TryTimeAddress(TimeRequest *request, RequestOutcome *outcome)
+/* The addresses of the fetch's host, which the service's spacing follows. */
+static void RememberAddresses(TimeRequest *request, const ServerAddresses *addresses)
 {
-    if (!OpenExchangeSocket(request, outcome))
-        return FALSE;
-    /* Non-blocking: the outcome arrives as FD_CONNECT. */
-    connect(request->sock, (const struct sockaddr *)AddressInUse(request),
-            request->addresses.lengths[request->addressIndex]);
-    if (MoreAddressesFollow(request))
-        ArmTimer(request, ADDRESS_TIME_LIMIT_MS);
-    return TRUE;
+    request->lastAddresses = *addresses;
+    lstrcpynA(request->lastAddressesHost, request->host, sizeof request->lastAddressesHost);
 }
 
-/* From the address in use on, until one is under way; when none is, the
-   last one's failure ends the request, with the count of addresses. */
-static int TryAddresses(TimeRequest *request, RequestOutcome *outcome)
+/* An exchange of a name: its addresses given, looked up at once, or
+   looked up beside the owner. */
+static void StartNamedExchange(TimeRequest *request, Exchange *exchange,
+                               const ServerAddresses *given, RequestOutcome *outcome)
 {
-    for (; request->addressIndex < request->addresses.count; request->addressIndex++) {
-        BOOL underWay = request->protocol == PROTOCOL_SNTP ? TrySntpAddress(request, outcome)
-                                                           : TryTimeAddress(request, outcome);
-        if (underWay)
-            return 1;
-        CloseExchange(request);
+    u_short port;
+    int type;
+    LookupKind(request, &port, &type);
+    exchange->addressIndex = 0;
+    if (given != NULL) {
+        exchange->addresses = *given;
+        if (given->count == 0)
+            FailLookup(exchange, WSAHOST_NOT_FOUND);
+        else
+            StartExchangeAt(request, exchange, outcome);
+        return;
     }
-    if (request->addresses.count > 1) {
-        char count[48];
-        FormatText(count, sizeof count, ", %d addresses tried", request->addresses.count);
-        size_t length = strlen(outcome->report);
-        lstrcpynA(outcome->report + length, count, (int)(sizeof outcome->report - length));
+    if (!LooksUpBeside(request, exchange->name)) {
+        int error = ResolveServer(exchange->name, port, type, &exchange->addresses);
+        if (error != 0)
+            FailLookup(exchange, error);
+        else
+            StartExchangeAt(request, exchange, outcome);
+        return;
     }
-    Finish(request, outcome, OUTCOME_FAILED);
-    return 0;
+    exchange->phase = PHASE_RESOLVING;
+    exchange->jobTag = NextTag(request);
+    exchange->job = StartLookup(exchange->name, port, type, request->transport->workDone,
+                                request->context, exchange->jobTag);
+    if (exchange->job == NULL)
+        FailLookup(exchange, WSA_NOT_ENOUGH_MEMORY);
 }
 
-/* The address in use failed (outcome says how): the next one of the name. */
-static OutcomeKind AddressFailed(TimeRequest *request, RequestOutcome *outcome)
+/* The next server of a several-server fetch: an address of the host, then
+   an entry of the host list. */
+static void StartNextCandidate(TimeRequest *request, RequestOutcome *outcome)
 {
-    CloseExchange(request);
-    request->addressIndex++;
-    if (TryAddresses(request, outcome))
-        return Report(outcome, OUTCOME_WAITING);
-    return outcome->kind;
+    if (request->nextHostAddress < request->hostAddresses.count) {
+        int index = request->nextHostAddress++;
+        char text[SOURCE_ADDRESS_SIZE];
+        AddressText(&request->hostAddresses.items[index], text, sizeof text);
+        Exchange *exchange = NewExchange(request, text, FALSE);
+        if (exchange == NULL)
+            return;
+        exchange->addresses.count = 1;
+        exchange->addresses.items[0] = request->hostAddresses.items[index];
+        exchange->addresses.lengths[0] = request->hostAddresses.lengths[index];
+        StartExchangeAt(request, exchange, outcome);
+        return;
+    }
+    int entry = request->nextEntry++;
+    Exchange *exchange = NewExchange(request, request->list[entry], TRUE);
+    if (exchange != NULL)
+        StartNamedExchange(request, exchange,
+                           request->haveListAddresses ? &request->listAddresses[entry] : NULL,
+                           outcome);
 }
 
-static int FailLookup(TimeRequest *request, RequestOutcome *outcome, int error)
+/* While fewer than the servers asked for answer or wait, the next one
+   joins. */
+static void FillExchanges(TimeRequest *request, RequestOutcome *outcome)
 {
-    char host[TEXT_BUFFER_SIZE];
-    Note(outcome, FAILURE_SOCKET, error, "horavex: %s: unknown host",
-         ShownHost(request, host, sizeof host));
-    Finish(request, outcome, OUTCOME_FAILED);
-    return 0;
+    while (CountInPhase(request, ExchangeWaits) + CountInPhase(request, IsAnswered)
+               < request->sources
+           && CandidatesLeft(request) && request->exchangeCount < MOST_EXCHANGES)
+        StartNextCandidate(request, outcome);
 }
 
-static int TryResolvedAddresses(TimeRequest *request, RequestOutcome *outcome, int error)
+static void OnHostAddresses(TimeRequest *request, int error, RequestOutcome *outcome)
 {
-    if (error != 0)
-        return FailLookup(request, outcome, error);
-    request->addressIndex = 0;
-    return TryAddresses(request, outcome);
+    request->phase = FETCH_EXCHANGING;
+    request->nextHostAddress = 0;
+    if (error != 0) {
+        request->hostAddresses.count = 0;
+        Exchange *exchange = NewExchange(request, request->host, TRUE);
+        if (exchange != NULL)
+            FailLookup(exchange, error);
+    } else {
+        RememberAddresses(request, &request->hostAddresses);
+    }
+    FillExchanges(request, outcome);
 }
 
-/* The reading that counts, asked of the time service: in a thread when a
-   window waits, at once without one. */
-static int StartServiceExchange(TimeRequest *request, RequestOutcome *outcome);
+/* Several servers, their first round: the host's own addresses first. */
+static void StartChoosing(TimeRequest *request, RequestOutcome *outcome)
+{
+    u_short port;
+    int type;
+    LookupKind(request, &port, &type);
+    if (request->haveGivenAddresses) {
+        request->hostAddresses = request->givenAddresses;
+        OnHostAddresses(request, request->hostAddresses.count != 0 ? 0 : WSAHOST_NOT_FOUND,
+                        outcome);
+        return;
+    }
+    if (!LooksUpBeside(request, request->host)) {
+        OnHostAddresses(request, ResolveServer(request->host, port, type, &request->hostAddresses),
+                        outcome);
+        return;
+    }
+    request->phase = FETCH_LOOKING_UP;
+    request->hostLookupTag = NextTag(request);
+    request->hostLookup = StartLookup(request->host, port, type, request->transport->workDone,
+                                      request->context, request->hostLookupTag);
+    if (request->hostLookup == NULL)
+        OnHostAddresses(request, WSA_NOT_ENOUGH_MEMORY, outcome);
+}
 
-/* One exchange of the fetch: each resolves and connects afresh.  A name is
-   looked up in a thread of its own, so that the windows stay responsive;
-   an address as written, and a request without a window, need no wait. */
-static int StartExchange(TimeRequest *request, RequestOutcome *outcome)
+/* One server: each round resolves and connects afresh, and the exchange
+   keeps its best reading across them. */
+static void StartSingleRound(TimeRequest *request, RequestOutcome *outcome)
+{
+    Exchange *exchange = &request->exchanges[0];
+    if (request->exchangeCount == 0)
+        NewExchange(request, request->host, TRUE);
+    lstrcpynA(exchange->name, request->host, sizeof exchange->name);
+    exchange->failure = FAILURE_NONE;
+    exchange->report[0] = '\0';
+    StartNamedExchange(request, exchange,
+                       request->haveGivenAddresses ? &request->givenAddresses : NULL, outcome);
+    if (exchange->phase != PHASE_RESOLVING && exchange->addresses.count > 0)
+        RememberAddresses(request, &exchange->addresses);
+}
+
+/* Several servers, a calibration round: every server chosen is asked
+   again, at the address it answered on. */
+static void StartAgainAtChosen(TimeRequest *request, RequestOutcome *outcome)
+{
+    for (int i = 0; i < request->exchangeCount; i++) {
+        Exchange *exchange = &request->exchanges[i];
+        if (!exchange->haveBest)
+            continue;
+        exchange->addressIndex = 0;
+        StartExchangeAt(request, exchange, outcome);
+    }
+}
+
+static void StartServiceExchange(TimeRequest *request, RequestOutcome *outcome);
+
+static void StartRound(TimeRequest *request, RequestOutcome *outcome)
 {
     request->startTick = GetTickCount();
-    request->connectTime = 0;
-    request->reply.length = 0;
-    request->connected = 0;
-    request->sntp.answered = 1;
-    request->addressIndex = 0;
-    /* The addresses of the last exchange tell the service's wait. */
-    if (request->viaService && request->calibrationsLeft == 0)
-        return StartServiceExchange(request, outcome);
-    request->addresses.count = 0;
-    lstrcpynA(request->resolvedHost, request->host, sizeof request->resolvedHost);
-    if (request->haveGivenAddresses) {
-        request->addresses = request->givenAddresses;
-        return TryAddresses(request, outcome);
+    if (request->viaService && request->calibrationsLeft == 0) {
+        StartServiceExchange(request, outcome);
+        return;
     }
-    BOOL sntp = request->protocol == PROTOCOL_SNTP;
-    u_short port = sntp ? SNTP_PORT : (u_short)request->port;
-    int type = sntp ? SOCK_DGRAM : SOCK_STREAM;
-    if (request->owner == NULL || IsAddressLiteral(request->host))
-        return TryResolvedAddresses(request, outcome,
-                                    ResolveServer(request->host, port, type, &request->addresses));
-    if (!StartLookupJob(request, port, type))
-        return FailLookup(request, outcome, WSA_NOT_ENOUGH_MEMORY);
-    return 1;
+    BOOL first = request->exchangeCount == 0;
+    request->round = first ? 1 : request->round + 1;
+    request->phase = FETCH_EXCHANGING;
+    if (request->sources == 1)
+        StartSingleRound(request, outcome);
+    else if (first)
+        StartChoosing(request, outcome);
+    else
+        StartAgainAtChosen(request, outcome);
+}
+
+/* The reading a one-server fetch ends with: of an SNTP server the best
+   of its rounds. */
+static void TakeSingleReading(const Exchange *exchange, RequestOutcome *outcome)
+{
+    TimeSample *sample = &outcome->sample;
+    *sample = exchange->sample;
+    if (sample->precise) {
+        sample->offset = exchange->best.offset;
+        sample->delay = exchange->bestDelay;
+        sample->lag = (DWORD)TicksToMs(exchange->bestDelay);
+    }
+}
+
+static void NoteWhyNotSet(const TimeRequest *request, TimeSample *sample)
+{
+    lstrcpynA(sample->host, request->host, sizeof sample->host);
+    if (request->whyNotSet[0] != '\0') {
+        sample->setBy = CLOCK_BY_NOBODY;
+        lstrcpynA(sample->whyNotSet, request->whyNotSet, sizeof sample->whyNotSet);
+    }
+}
+
+/* Each server asked, as the reading reports it. */
+static void ReportSources(const TimeRequest *request, const Selection *selection,
+                          const int *candidateOf, TimeSample *sample)
+{
+    sample->sourceCount = 0;
+    for (int i = 0; i < request->exchangeCount && sample->sourceCount < MOST_SOURCES; i++) {
+        const Exchange *exchange = &request->exchanges[i];
+        if (exchange->duplicate)
+            continue;
+        SourceReport *source = &sample->sources[sample->sourceCount++];
+        if (exchange->addresses.count > 0) {
+            int index = exchange->addressIndex < exchange->addresses.count ? exchange->addressIndex
+                                                                           : 0;
+            AddressText(&exchange->addresses.items[index], source->address,
+                        sizeof source->address);
+        } else {
+            CopyPrintable(source->address, sizeof source->address, exchange->name);
+        }
+        source->offset = exchange->best.offset;
+        if (!exchange->haveBest)
+            source->state = SOURCE_FAILED;
+        else if (candidateOf[i] >= 0 && selection->truechimer[candidateOf[i]])
+            source->state = SOURCE_TAKEN;
+        else
+            source->state = SOURCE_LEFT_OUT;
+    }
+    sample->sourcesAnswered = selection->answered;
+    sample->sourcesAgreeing = selection->verdict == SELECTION_AGREED ? selection->agreeing : 0;
+}
+
+/* "127.0.7.1 +0.001 s, 127.0.7.4 +30.000 s": the answers, for a failure. */
+static void ListAnswers(const TimeSample *sample, char *text, size_t size)
+{
+    size_t used = 0;
+    text[0] = '\0';
+    for (int i = 0; i < sample->sourceCount && used + 1 < size; i++) {
+        const SourceReport *source = &sample->sources[i];
+        if (source->state == SOURCE_FAILED)
+            continue;
+        char seconds[32];
+        FormatSignedSeconds(source->offset, seconds, sizeof seconds);
+        used += (size_t)FormatText(text + used, size - used, "%s%s %s s", used == 0 ? "" : ", ",
+                                   source->address, seconds);
+    }
+}
+
+static OutcomeKind FailSeveral(TimeRequest *request, const Selection *selection,
+                               RequestOutcome *outcome)
+{
+    char answers[TEXT_BUFFER_SIZE];
+    const TimeSample *sample = &outcome->sample;
+    int asked = sample->sourceCount;
+    ListAnswers(sample, answers, sizeof answers);
+    outcome->failure = FAILURE_EXCHANGE;
+    outcome->socketError = 0;
+    if (selection->answered == 0) {
+        /* The last server's own failure, as one server's would read. */
+        for (int i = request->exchangeCount - 1; i >= 0; i--)
+            if (!request->exchanges[i].duplicate) {
+                CopyFailure(outcome, &request->exchanges[i]);
+                break;
+            }
+        if (asked > 1) {
+            size_t length = strlen(outcome->report);
+            FormatText(outcome->report + length, sizeof outcome->report - length,
+                       ", %d servers asked", asked);
+        }
+    } else if (selection->verdict == SELECTION_TOO_FEW) {
+        FormatText(outcome->report, sizeof outcome->report,
+                   "Too few answers: %d of %d servers answered (%s)", selection->answered, asked,
+                   answers);
+    } else {
+        FormatText(outcome->report, sizeof outcome->report,
+                   "No agreement: %d servers answered, at most %d agree (%s)",
+                   selection->answered, selection->agreeing, answers);
+    }
+    return FinishFetch(request, outcome, OUTCOME_FAILED);
+}
+
+/* Several servers: the reading of those that agree, or nothing. */
+static OutcomeKind TakeSeveralReading(TimeRequest *request, RequestOutcome *outcome)
+{
+    SelectionCandidate candidates[MOST_SOURCES];
+    int candidateOf[MOST_EXCHANGES];
+    int count = 0;
+    for (int i = 0; i < request->exchangeCount; i++) {
+        const Exchange *exchange = &request->exchanges[i];
+        candidateOf[i] = -1;
+        if (exchange->duplicate || !exchange->haveBest || count == MOST_SOURCES)
+            continue;
+        candidateOf[i] = count;
+        candidates[count++] = exchange->best;
+    }
+    Selection selection;
+    SelectReading(candidates, count, ClockReadingPrecision(), &selection);
+    TimeSample *sample = &outcome->sample;
+    memset(sample, 0, sizeof *sample);
+    ReportSources(request, &selection, candidateOf, sample);
+    if (selection.verdict != SELECTION_AGREED)
+        return FailSeveral(request, &selection, outcome);
+    sample->precise = TRUE;
+    sample->offset = selection.offset;
+    sample->delay = selection.delay;
+    sample->lag = (DWORD)TicksToMs(selection.delay);
+    BOOL first = TRUE;
+    for (int i = 0; i < request->exchangeCount; i++) {
+        const Exchange *exchange = &request->exchanges[i];
+        if (candidateOf[i] < 0 || !selection.truechimer[candidateOf[i]])
+            continue;
+        /* The clock as the freshest of them read it; the soonest packet. */
+        if (first || exchange->sample.localClock > sample->localClock)
+            sample->localClock = exchange->sample.localClock;
+        if (first || exchange->connectTime < sample->connectTime)
+            sample->connectTime = exchange->connectTime;
+        first = FALSE;
+    }
+    NoteWhyNotSet(request, sample);
+    return FinishFetch(request, outcome, OUTCOME_READING);
+}
+
+/* The smallest round trip of the round just ended, for its calibration. */
+static DWORD RoundLag(const TimeRequest *request)
+{
+    BOOL any = FALSE;
+    DWORD lag = 0;
+    for (int i = 0; i < request->exchangeCount; i++) {
+        const Exchange *exchange = &request->exchanges[i];
+        if (exchange->phase == PHASE_ANSWERED && (!any || exchange->sample.lag < lag)) {
+            lag = exchange->sample.lag;
+            any = TRUE;
+        }
+    }
+    return lag;
+}
+
+/* A calibration: the next round starts at once, the owner hears of its
+   lag; a next round that ends at once says how instead. */
+static void Calibrate(TimeRequest *request, const TimeSample *shown, RequestOutcome *outcome)
+{
+    request->calibrationsLeft--;
+    RequestOutcome next;
+    ResetOutcome(&next);
+    next.kind = OUTCOME_WAITING;
+    StartRound(request, &next);
+    OnExchangeSettled(request, &next);
+    if (next.kind >= OUTCOME_READING) {
+        *outcome = next;
+        return;
+    }
+    outcome->sample = *shown;
+    outcome->kind = OUTCOME_CALIBRATION;
+}
+
+static void EndRound(TimeRequest *request, RequestOutcome *outcome)
+{
+    if (request->sources == 1) {
+        const Exchange *exchange = &request->exchanges[0];
+        if (exchange->phase != PHASE_ANSWERED) {
+            CopyFailure(outcome, exchange);
+            FinishFetch(request, outcome,
+                        exchange->failure == FAILURE_NONE ? OUTCOME_NO_READING : OUTCOME_FAILED);
+            return;
+        }
+        TimeSample sample = exchange->sample;
+        NoteWhyNotSet(request, &sample);
+        if (request->calibrationsLeft > 0) {
+            Calibrate(request, &sample, outcome);
+            return;
+        }
+        TakeSingleReading(exchange, outcome);
+        NoteWhyNotSet(request, &outcome->sample);
+        FinishFetch(request, outcome, OUTCOME_READING);
+        return;
+    }
+    int answered = 0;
+    for (int i = 0; i < request->exchangeCount; i++)
+        if (request->exchanges[i].haveBest && !request->exchanges[i].duplicate)
+            answered++;
+    if (request->calibrationsLeft > 0 && answered >= 2) {
+        TimeSample shown;
+        memset(&shown, 0, sizeof shown);
+        shown.precise = TRUE;
+        shown.lag = RoundLag(request);
+        lstrcpynA(shown.host, request->host, sizeof shown.host);
+        Calibrate(request, &shown, outcome);
+        return;
+    }
+    TakeSeveralReading(request, outcome);
+}
+
+/* After anything that happened to an exchange: more servers join, or the
+   round ends when none waits any more. */
+void OnExchangeSettled(TimeRequest *request, RequestOutcome *outcome)
+{
+    if (outcome->kind >= OUTCOME_READING || request->phase != FETCH_EXCHANGING)
+        return;
+    if (request->sources == 1) {
+        if (!ExchangeWaits(&request->exchanges[0]))
+            EndRound(request, outcome);
+        return;
+    }
+    if (request->round == 1)
+        FillExchanges(request, outcome);
+    if (CountInPhase(request, ExchangeWaits) == 0)
+        EndRound(request, outcome);
 }
 
 /* The program's own packets to the host keep their spacing: the service's
    is one more to the same server. */
-static DWORD WaitBeforeService(TimeRequest *request)
+static DWORD WaitBeforeService(const TimeRequest *request)
 {
-    if (request->protocol != PROTOCOL_SNTP || !SameHostName(request->resolvedHost, request->host))
+    if (request->protocol != PROTOCOL_SNTP
+        || !SameHostName(request->lastAddressesHost, request->host))
         return 0;
     DWORD wait = 0;
     DWORD now = GetTickCount();
-    for (int i = 0; i < request->addresses.count; i++) {
-        const ServerManners *manners = MannersOfAddress(&request->addresses.items[i]);
+    for (int i = 0; i < request->lastAddresses.count; i++) {
+        const ServerManners *manners = MannersOfAddress(&request->lastAddresses.items[i]);
         DWORD since = manners != NULL ? now - manners->lastSendTick : 0;
         if (manners != NULL && manners->sent && since < SNTP_SPACING_MS
             && SNTP_SPACING_MS - since > wait)
@@ -383,268 +621,44 @@ static DWORD WaitBeforeService(TimeRequest *request)
     return wait;
 }
 
-static int AskServiceNow(TimeRequest *request, RequestOutcome *outcome)
+static void AskServiceNow(TimeRequest *request, RequestOutcome *outcome)
 {
     ServiceWork work;
     memset(&work, 0, sizeof work);
+    request->phase = FETCH_ASKING;
     if (!MakeServiceRequest(request->host, request->protocol, request->serviceMode,
                             request->serviceLimit, &work.request)) {
-        Note(outcome, FAILURE_SOCKET, WSAHOST_NOT_FOUND, "horavex: %s: unknown host",
-             request->host);
-        Finish(request, outcome, OUTCOME_FAILED);
-        return 0;
+        FormatText(outcome->report, sizeof outcome->report, "horavex: %s: unknown host",
+                   request->host);
+        outcome->failure = FAILURE_SOCKET;
+        outcome->socketError = WSAHOST_NOT_FOUND;
+        FinishFetch(request, outcome, OUTCOME_FAILED);
+        return;
     }
-    if (StartJob(request, JOB_SERVICE, AskService, &work, sizeof work))
-        return 1;
-    Note(outcome, FAILURE_SOCKET, WSA_NOT_ENOUGH_MEMORY, "horavex: could not ask the service");
-    Finish(request, outcome, OUTCOME_FAILED);
-    return 0;
+    request->serviceTag = NextTag(request);
+    request->serviceJob = StartBackgroundJob(AskService, &work, sizeof work,
+                                             request->transport->workDone, request->context,
+                                             request->serviceTag);
+    if (request->serviceJob != NULL)
+        return;
+    FormatText(outcome->report, sizeof outcome->report, "horavex: could not ask the service");
+    outcome->failure = FAILURE_SOCKET;
+    outcome->socketError = WSA_NOT_ENOUGH_MEMORY;
+    FinishFetch(request, outcome, OUTCOME_FAILED);
 }
 
-static int StartServiceExchange(TimeRequest *request, RequestOutcome *outcome)
+/* The reading that counts, asked of the time service beside the window,
+   after the program's own spacing to the host. */
+static void StartServiceExchange(TimeRequest *request, RequestOutcome *outcome)
 {
     DWORD wait = WaitBeforeService(request);
-    if (wait == 0)
-        return AskServiceNow(request, outcome);
-    request->waitingForService = 1;
-    ArmTimer(request, wait);
-    return 1;
-}
-
-int StartFetch(TimeRequest *request, HWND owner, const FetchOrder *order, RequestOutcome *outcome)
-{
-    StartOutcome(outcome);
-    /* An older request ends here, so that its socket is not lost. */
-    EndRequest(request);
-    request->owner = owner;
-    lstrcpynA(request->host, order->host, sizeof request->host);
-    request->protocol = order->protocol == PROTOCOL_SNTP ? PROTOCOL_SNTP : PROTOCOL_TIME;
-    request->port = order->port;
-    request->periodMs = order->periodMs;
-    /* Only a window waits for the service beside it. */
-    request->viaService = order->viaService && owner != NULL;
-    request->serviceMode = SERVICE_BY_POLICY;
-    request->serviceLimit = 0;
-    request->haveGivenAddresses = order->addresses != NULL;
-    if (order->addresses != NULL)
-        request->givenAddresses = *order->addresses;
-    request->whyNotSet[0] = '\0';
-    request->haveBest = 0;
-    request->busy = 1;
-    return StartExchange(request, outcome);
-}
-
-int AskServiceAgain(TimeRequest *request, HWND owner, const TimeSample *answered, int mode,
-                    DWORD limit, RequestOutcome *outcome)
-{
-    StartOutcome(outcome);
-    EndRequest(request);
-    request->owner = owner;
-    request->answered = *answered;
-    lstrcpynA(request->host, answered->host, sizeof request->host);
-    request->protocol = answered->precise ? PROTOCOL_SNTP : PROTOCOL_TIME;
-    request->viaService = TRUE;
-    request->serviceMode = mode;
-    request->serviceLimit = limit;
-    request->haveGivenAddresses = FALSE;
-    request->whyNotSet[0] = '\0';
-    request->busy = 1;
-    request->startTick = GetTickCount();
-    return AskServiceNow(request, outcome);
-}
-
-int StartRequest(HWND owner, AppState *state, RequestOutcome *outcome)
-{
-    FetchOrder order;
-    memset(&order, 0, sizeof order);
-    order.host = TextOrEmpty(state->host);
-    order.protocol = state->protocol;
-    order.port = state->port;
-    order.periodMs = state->timeOut != 0 ? FetchPeriod(state->timeOut) : 0;
-    order.viaService = !state->reportOnly && !HoldsClockRight();
-    return StartFetch(state->request, owner, &order, outcome);
-}
-
-/* Of a calibrated SNTP fetch, the exchange with the smallest delay counts,
-   as NTP clients choose: the reading that counts carries the best one's
-   offset and delay, each calibration its own delay. */
-static void KeepBestExchange(TimeRequest *request, TimeSample *sample, LONGLONG delay)
-{
-    sample->lag = (DWORD)TicksToMs(delay);
-    if (!request->haveBest || delay < request->bestDelay) {
-        request->haveBest = 1;
-        request->bestOffset = sample->offset;
-        request->bestDelay = delay;
+    if (wait == 0) {
+        AskServiceNow(request, outcome);
+        return;
     }
-    if (request->calibrationsLeft == 0) {
-        sample->offset = request->bestOffset;
-        sample->lag = (DWORD)TicksToMs(request->bestDelay);
-    }
-}
-
-/* A reading taken: a calibration starts the next exchange at once, the
-   reading that counts ends the request. */
-static OutcomeKind TakeReading(TimeRequest *request, RequestOutcome *outcome)
-{
-    TimeSample *sample = &outcome->sample;
-    request->lag = sample->lag;
-    /* Kept with the reading: a request started while one of its boxes is
-       open must not change what its line and fields say. */
-    sample->connectTime = request->connectTime;
-    lstrcpynA(sample->host, request->host, sizeof sample->host);
-    if (request->calibrationsLeft == 0 && request->whyNotSet[0] != '\0') {
-        sample->setBy = CLOCK_BY_NOBODY;
-        lstrcpynA(sample->whyNotSet, request->whyNotSet, sizeof sample->whyNotSet);
-    }
-    if (request->calibrationsLeft == 0)
-        return Finish(request, outcome, OUTCOME_READING);
-    request->calibrationsLeft--;
-    CloseExchange(request);
-    RequestOutcome next;
-    StartOutcome(&next);
-    if (!StartExchange(request, &next)) {
-        *outcome = next;
-        return outcome->kind;
-    }
-    return Report(outcome, OUTCOME_CALIBRATION);
-}
-
-/* The Time protocol: connect, then the four bytes. */
-static OutcomeKind OnTimeSocket(TimeRequest *request, LPARAM lParam, RequestOutcome *outcome)
-{
-    if (WSAGETSELECTERROR(lParam) != 0) {
-        Note(outcome, FAILURE_CONNECTION, WSAGETSELECTERROR(lParam), "Error connecting to: %s",
-             request->host);
-        return AddressFailed(request, outcome);
-    }
-    switch (WSAGETSELECTEVENT(lParam)) {
-    case FD_CONNECT:
-        /* A server that accepts and never answers must not hold the
-           request for ever: its four bytes have a time limit too. */
-        DisarmTimer(request);
-        request->connectTime = GetTickCount() - request->startTick;
-        request->connected = 1;
-        ArmTimer(request,
-                 MoreAddressesFollow(request) ? ADDRESS_TIME_LIMIT_MS : TIME_REPLY_LIMIT_MS);
-        return Report(outcome, OUTCOME_WAITING);
-    case FD_READ:
-    case FD_CLOSE: {
-        /* Before its own connection, a read or close is a late one of the
-           closed socket whose handle this one got.  A close may still
-           leave the reply to read; without one it ends the request like an
-           empty read. */
-        if (!request->connected)
-            return Report(outcome, OUTCOME_WAITING);
-        int received = ReceiveTime(&outcome->sample, request->sock, &request->reply,
-                                   request->startTick);
-        if (NothingToRead(received))
-            return Report(outcome, OUTCOME_WAITING);
-        if (received != REPLY_BYTES)
-            return Finish(request, outcome, OUTCOME_NO_READING);
-        return TakeReading(request, outcome);
-    }
-    }
-    return Report(outcome, OUTCOME_WAITING);
-}
-
-static void NoteVerdict(TimeRequest *request, RequestOutcome *outcome, SntpVerdict verdict,
-                        const char *reason)
-{
-    char host[TEXT_BUFFER_SIZE];
-    ShownHost(request, host, sizeof host);
-    switch (verdict) {
-    case SNTP_UNSYNCHRONISED:
-        Note(outcome, FAILURE_EXCHANGE, 0, "Not synchronised: %s (%s)", host, reason);
-        break;
-    case SNTP_REFUSED:
-        Note(outcome, FAILURE_EXCHANGE, 0, "Refused by: %s (%s): no more requests go to it",
-             host, reason);
-        break;
-    case SNTP_SLOW_DOWN:
-        Note(outcome, FAILURE_EXCHANGE, 0, "Asked to slow down by: %s (%s): no request for %lu s",
-             host, reason, (unsigned long)(CurrentManners(request)->holdMs / 1000));
-        break;
-    case SNTP_UNCERTAIN:
-        Note(outcome, FAILURE_EXCHANGE, 0, "Too uncertain: %s (%s)", host, reason);
-        break;
-    default:
-        Note(outcome, FAILURE_EXCHANGE, 0, "Invalid reply from: %s (%s)", host, reason);
-        break;
-    }
-}
-
-static OutcomeKind OnSntpSocket(TimeRequest *request, LPARAM lParam, RequestOutcome *outcome)
-{
-    /* A port that nothing listens on comes back as an error of the socket. */
-    if (WSAGETSELECTERROR(lParam) != 0) {
-        NoteSocketError(request, outcome, WSAGETSELECTERROR(lParam));
-        return AddressFailed(request, outcome);
-    }
-    if (WSAGETSELECTEVENT(lParam) != FD_READ)
-        return Report(outcome, OUTCOME_WAITING);
-    SntpReply reply;
-    SntpMeasure measure;
-    int socketError = 0;
-    SntpVerdict verdict = ReceiveSntpReply(request->sock, &request->sntp, CurrentManners(request),
-                                           request->periodMs, &reply, &measure, &socketError);
-    if (socketError != 0)
-        NoteSocketError(request, outcome, socketError);
-    else if (verdict == SNTP_NOT_OURS)
-        return Report(outcome, OUTCOME_WAITING);
-    else if (verdict != SNTP_GOOD)
-        NoteVerdict(request, outcome, verdict, reply.reason);
-    if (socketError != 0 || verdict != SNTP_GOOD)
-        return AddressFailed(request, outcome);
-    TimeSample *sample = &outcome->sample;
-    sample->precise = TRUE;
-    sample->localClock = measure.localClock;
-    sample->offset = measure.offset;
-    KeepBestExchange(request, sample, measure.delay);
-    return TakeReading(request, outcome);
-}
-
-static OutcomeKind OnRequestSocket(TimeRequest *request, HWND window, WPARAM wParam,
-                                   LPARAM lParam, RequestOutcome *outcome)
-{
-    /* A socket that is no longer the request's was closed already. */
-    if (!RequestOwnedBy(request, window) || request->sock == INVALID_SOCKET
-        || (SOCKET)wParam != request->sock)
-        return OUTCOME_NOT_OURS;
-    if (request->protocol == PROTOCOL_SNTP)
-        return OnSntpSocket(request, lParam, outcome);
-    return OnTimeSocket(request, lParam, outcome);
-}
-
-static OutcomeKind OnRequestTimer(TimeRequest *request, HWND window, RequestOutcome *outcome)
-{
-    if (window != NULL)
-        KillTimer(window, REQUEST_TIMER_ID);
-    if (!RequestOwnedBy(request, window) || !request->timerArmed)
-        return OUTCOME_NOT_OURS;
-    request->timerArmed = 0;
-    if (request->waitingForService) {
-        request->waitingForService = 0;
-        return AskServiceNow(request, outcome) ? Report(outcome, OUTCOME_WAITING) : outcome->kind;
-    }
-    char host[TEXT_BUFFER_SIZE];
-    ShownHost(request, host, sizeof host);
-    if (request->waitingToSend) {
-        if (SendPacket(request, CurrentManners(request), outcome))
-            return Report(outcome, OUTCOME_WAITING);
-    } else if (request->protocol == PROTOCOL_SNTP || request->connected) {
-        Note(outcome, FAILURE_EXCHANGE, 0, "No answer from: %s", host);
-    } else {
-        Note(outcome, FAILURE_CONNECTION, WSAETIMEDOUT, "Error connecting to: %s", request->host);
-    }
-    return AddressFailed(request, outcome);
-}
-
-static OutcomeKind OnLookedUp(TimeRequest *request, BackgroundJob *job, RequestOutcome *outcome)
-{
-    int error = LookupResult(job, &request->addresses);
-    if (TryResolvedAddresses(request, outcome, error))
-        return Report(outcome, OUTCOME_WAITING);
-    return outcome->kind;
+    request->phase = FETCH_SPACING;
+    request->serviceDue = GetTickCount() + wait;
+    ArmFetchTimer(request);
 }
 
 /* The second answer, after "Big Change": the reading the person answered,
@@ -671,7 +685,7 @@ static OutcomeKind OnServiceAnsweredAgain(TimeRequest *request, const ServiceWor
         ApplyAdjustment(sample, ADJUST_LEAVE, sample->serviceMaxAdjust, 0);
         sample->serviceResult = SERVICE_LEFT;
     }
-    return Finish(request, outcome, OUTCOME_READING);
+    return FinishFetch(request, outcome, OUTCOME_READING);
 }
 
 /* The service's reading is the one that counts; a failed exchange is
@@ -689,142 +703,202 @@ static OutcomeKind OnServiceAnswered(TimeRequest *request, const ServiceWork *wo
         DescribeServiceTrouble(work->trouble, answer, request->whyNotSet,
                                sizeof request->whyNotSet);
         request->viaService = FALSE;
-        if (StartExchange(request, outcome))
-            return Report(outcome, OUTCOME_WAITING);
+        outcome->kind = OUTCOME_WAITING;
+        StartRound(request, outcome);
+        OnExchangeSettled(request, outcome);
         return outcome->kind;
     }
     if (answer->result == SERVICE_NO_READING) {
-        Note(outcome, (FailureKind)answer->failure, (int)answer->error, "%s", answer->text);
-        return Finish(request, outcome, OUTCOME_FAILED);
+        outcome->failure = (FailureKind)answer->failure;
+        outcome->socketError = (int)answer->error;
+        lstrcpynA(outcome->report, answer->text, sizeof outcome->report);
+        return FinishFetch(request, outcome, OUTCOME_FAILED);
     }
     TakeServiceReading(answer, &outcome->sample);
-    request->lag = outcome->sample.lag;
     lstrcpynA(outcome->sample.host, request->host, sizeof outcome->sample.host);
-    return Finish(request, outcome, OUTCOME_READING);
+    return FinishFetch(request, outcome, OUTCOME_READING);
 }
 
-static OutcomeKind OnJobDone(TimeRequest *request, HWND window, WPARAM tag,
-                             RequestOutcome *outcome)
+static void CopyOrder(TimeRequest *request, const FetchOrder *order)
 {
-    if (!RequestOwnedBy(request, window) || request->job == NULL || tag != request->jobTag)
-        return OUTCOME_NOT_OURS;
-    const void *data = FinishedJobData(request->job);
-    if (data == NULL)
-        return Report(outcome, OUTCOME_WAITING);
-    BackgroundJob *job = request->job;
-    request->job = NULL;
-    OutcomeKind kind = request->jobKind == JOB_SERVICE
-                           ? OnServiceAnswered(request, (const ServiceWork *)data, outcome)
-                           : OnLookedUp(request, job, outcome);
-    ReleaseBackgroundJob(job);
-    return kind;
-}
-
-OutcomeKind OnRequestMessage(TimeRequest *request, HWND window, UINT message, WPARAM wParam,
-                             LPARAM lParam, RequestOutcome *outcome)
-{
-    StartOutcome(outcome);
-    if (message == UM_SOCKET)
-        return OnRequestSocket(request, window, wParam, lParam, outcome);
-    if (message == UM_JOBDONE)
-        return OnJobDone(request, window, wParam, outcome);
-    if (message == WM_TIMER && wParam == REQUEST_TIMER_ID)
-        return OnRequestTimer(request, window, outcome);
-    return OUTCOME_NOT_OURS;
-}
-
-/* The events the socket signalled, in the order a window would get them. */
-static OutcomeKind OnSocketEvents(TimeRequest *request, RequestOutcome *outcome)
-{
-    static const struct {
-        long event;
-        int bit;
-    } order[] = {{FD_CONNECT, FD_CONNECT_BIT}, {FD_READ, FD_READ_BIT}, {FD_CLOSE, FD_CLOSE_BIT}};
-    WSANETWORKEVENTS events;
-    SOCKET signalled = request->sock;
-    if (WSAEnumNetworkEvents(signalled, request->socketEvent, &events) != 0)
-        return OUTCOME_WAITING;
-    OutcomeKind kind = OUTCOME_WAITING;
-    for (const auto &entry : order) {
-        if ((events.lNetworkEvents & entry.event) == 0 || request->sock != signalled)
+    lstrcpynA(request->host, order->host, sizeof request->host);
+    request->protocol = order->protocol == PROTOCOL_SNTP ? PROTOCOL_SNTP : PROTOCOL_TIME;
+    request->port = order->port;
+    request->periodMs = order->periodMs;
+    request->sources = order->sources;
+    if (request->protocol != PROTOCOL_SNTP || request->sources < 1
+        || request->sources > MOST_SOURCE_SETTING)
+        request->sources = 1;
+    request->haveGivenAddresses = order->addresses != NULL;
+    if (order->addresses != NULL)
+        request->givenAddresses = *order->addresses;
+    request->listCount = 0;
+    request->haveListAddresses = order->entryAddresses != NULL;
+    for (int i = 0; request->sources > 1 && order->hosts != NULL && i < order->hosts->itemCount
+                    && request->listCount < MOST_EXCHANGES;
+         i++) {
+        const char *entry = order->hosts->items[i];
+        if (entry == NULL || entry[0] == '\0' || SameHostName(entry, request->host))
             continue;
-        StartOutcome(outcome);
-        kind = OnRequestSocket(request, NULL, (WPARAM)signalled,
-                               WSAMAKESELECTREPLY(entry.event, events.iErrorCode[entry.bit]),
-                               outcome);
-        if (kind >= OUTCOME_READING)
-            break;
+        if (order->entryAddresses != NULL)
+            request->listAddresses[request->listCount] = order->entryAddresses[i];
+        lstrcpynA(request->list[request->listCount++], entry, TEXT_BUFFER_SIZE);
     }
-    return kind;
 }
 
-#define MOST_STOPS 4
-
-/* The whole limit is up: the request ends, and says so. */
-static OutcomeKind OutOfTime(TimeRequest *request, DWORD limitMs, RequestOutcome *outcome)
+/* Ready for a new fetch: nothing of the old one but its manners and the
+   calibrations it left. */
+static void ResetFetch(TimeRequest *request, const RequestTransport *transport, void *context)
 {
-    char host[TEXT_BUFFER_SIZE];
-    StartOutcome(outcome);
-    Note(outcome, FAILURE_EXCHANGE, WSAETIMEDOUT, "No reading from: %s within %lu s",
-         ShownHost(request, host, sizeof host), (unsigned long)((limitMs + 999) / 1000));
-    return Finish(request, outcome, OUTCOME_FAILED);
+    EndRequest(request);
+    request->transport = transport;
+    request->context = context;
+    request->exchangeCount = 0;
+    request->askedCount = 0;
+    request->round = 0;
+    request->nextEntry = 0;
+    request->nextHostAddress = 0;
+    request->hostAddresses.count = 0;
+    request->serviceMode = SERVICE_BY_POLICY;
+    request->serviceLimit = 0;
+    request->whyNotSet[0] = '\0';
 }
 
-OutcomeKind RunRequest(TimeRequest *request, const HANDLE *stops, int stopCount, DWORD limitMs,
-                       RequestOutcome *outcome)
+int StartFetchWith(TimeRequest *request, const RequestTransport *transport, void *context,
+                   const FetchOrder *order, RequestOutcome *outcome)
 {
-    DWORD deadline = GetTickCount() + limitMs;
-    if (stopCount > MOST_STOPS)
-        stopCount = MOST_STOPS;
-    while (RequestOwnedBy(request, NULL)) {
-        LONG left = (LONG)(deadline - GetTickCount());
-        if (left <= 0)
-            return OutOfTime(request, limitMs, outcome);
-        DWORD wait = (DWORD)left;
-        if (request->timerArmed) {
-            LONG due = (LONG)(request->timerDue - GetTickCount());
-            if (due < left)
-                wait = due > 0 ? (DWORD)due : 0;
-        }
-        HANDLE handles[MOST_STOPS + 1];
-        for (int i = 0; i < stopCount; i++)
-            handles[i] = stops[i];
-        BOOL watching = request->sock != INVALID_SOCKET && request->socketEvent != NULL;
-        if (watching)
-            handles[stopCount] = request->socketEvent;
-        DWORD count = (DWORD)stopCount + (watching ? 1 : 0);
-        DWORD woken = WAIT_TIMEOUT;
-        if (count != 0)
-            woken = WaitForMultipleObjects(count, handles, FALSE, wait);
-        else
-            Sleep(wait);
-        OutcomeKind kind;
-        if (woken < WAIT_OBJECT_0 + (DWORD)stopCount) {
-            return StopRequest(request, outcome);
-        } else if (woken == WAIT_TIMEOUT) {
-            if (!request->timerArmed || (LONG)(request->timerDue - GetTickCount()) > 0)
-                continue;
-            StartOutcome(outcome);
-            kind = OnRequestTimer(request, NULL, outcome);
-        } else if (woken == WAIT_OBJECT_0 + (DWORD)stopCount) {
-            kind = OnSocketEvents(request, outcome);
-        } else {
-            StartOutcome(outcome);
-            Note(outcome, FAILURE_SOCKET, (int)GetLastError(), "horavex: could not wait");
-            return Finish(request, outcome, OUTCOME_FAILED);
-        }
-        if (kind >= OUTCOME_READING)
-            return kind;
-    }
+    ResetOutcome(outcome);
+    /* An older fetch ends here, so that its sockets are not lost. */
+    ResetFetch(request, transport, context);
+    CopyOrder(request, order);
+    /* Only a window waits for the service beside it. */
+    request->viaService = order->viaService && transport->workDone != NULL;
+    outcome->kind = OUTCOME_WAITING;
+    StartRound(request, outcome);
+    OnExchangeSettled(request, outcome);
+    return RequestRunning(request) ? 1 : 0;
+}
+
+int StartServiceAgainWith(TimeRequest *request, const RequestTransport *transport,
+                          void *context, const TimeSample *answered, int mode, DWORD limit,
+                          RequestOutcome *outcome)
+{
+    ResetOutcome(outcome);
+    ResetFetch(request, transport, context);
+    request->answered = *answered;
+    lstrcpynA(request->host, answered->host, sizeof request->host);
+    request->protocol = answered->precise ? PROTOCOL_SNTP : PROTOCOL_TIME;
+    request->sources = 1;
+    request->listCount = 0;
+    request->haveGivenAddresses = FALSE;
+    request->viaService = TRUE;
+    request->serviceMode = mode;
+    request->serviceLimit = limit;
+    request->startTick = GetTickCount();
+    outcome->kind = OUTCOME_WAITING;
+    AskServiceNow(request, outcome);
+    return RequestRunning(request) ? 1 : 0;
+}
+
+static Exchange *ExchangeOfSocket(TimeRequest *request, SOCKET sock)
+{
+    for (int i = 0; sock != INVALID_SOCKET && i < request->exchangeCount; i++)
+        if (request->exchanges[i].sock == sock)
+            return &request->exchanges[i];
+    return NULL;
+}
+
+/* An event that was the fetch's, and needs nothing more yet, is waiting. */
+static OutcomeKind Settle(TimeRequest *request, RequestOutcome *outcome)
+{
+    if (outcome->kind == OUTCOME_NOT_OURS)
+        outcome->kind = OUTCOME_WAITING;
+    OnExchangeSettled(request, outcome);
     return outcome->kind;
+}
+
+OutcomeKind OnFetchSocket(TimeRequest *request, SOCKET sock, long event, int error,
+                          RequestOutcome *outcome)
+{
+    Exchange *exchange = RequestRunning(request) ? ExchangeOfSocket(request, sock) : NULL;
+    if (exchange == NULL)
+        return OUTCOME_NOT_OURS;
+    outcome->kind = OUTCOME_WAITING;
+    OnExchangeSocket(request, exchange, event, error, outcome);
+    return Settle(request, outcome);
+}
+
+OutcomeKind OnFetchTimer(TimeRequest *request, RequestOutcome *outcome)
+{
+    if (!RequestRunning(request) || !request->timerArmed)
+        return OUTCOME_NOT_OURS;
+    request->timerArmed = FALSE;
+    outcome->kind = OUTCOME_WAITING;
+    DWORD now = GetTickCount();
+    if (request->phase == FETCH_SPACING) {
+        if ((LONG)(request->serviceDue - now) <= 0)
+            AskServiceNow(request, outcome);
+        else
+            ArmFetchTimer(request);
+        return outcome->kind;
+    }
+    for (int i = 0; i < request->exchangeCount && request->phase == FETCH_EXCHANGING; i++) {
+        Exchange *exchange = &request->exchanges[i];
+        if (exchange->hasDue && ExchangeWaits(exchange) && (LONG)(exchange->due - now) <= 0)
+            OnExchangeDue(request, exchange, outcome);
+    }
+    Settle(request, outcome);
+    if (RequestRunning(request) && !request->timerArmed)
+        ArmFetchTimer(request);
+    return outcome->kind;
+}
+
+OutcomeKind OnFetchWorkDone(TimeRequest *request, WPARAM tag, RequestOutcome *outcome)
+{
+    if (!RequestRunning(request) || tag == 0)
+        return OUTCOME_NOT_OURS;
+    outcome->kind = OUTCOME_WAITING;
+    if (request->hostLookup != NULL && tag == request->hostLookupTag) {
+        ServerAddresses addresses;
+        int error = LookupResult(request->hostLookup, &addresses);
+        if (error == WSAEINPROGRESS)
+            return outcome->kind;
+        ReleaseBackgroundJob(request->hostLookup);
+        request->hostLookup = NULL;
+        request->hostAddresses = addresses;
+        OnHostAddresses(request, error, outcome);
+        return Settle(request, outcome);
+    }
+    if (request->serviceJob != NULL && tag == request->serviceTag) {
+        const void *data = FinishedJobData(request->serviceJob);
+        if (data == NULL)
+            return outcome->kind;
+        BackgroundJob *job = request->serviceJob;
+        request->serviceJob = NULL;
+        OutcomeKind kind = OnServiceAnswered(request, (const ServiceWork *)data, outcome);
+        ReleaseBackgroundJob(job);
+        return kind;
+    }
+    for (int i = 0; i < request->exchangeCount; i++) {
+        Exchange *exchange = &request->exchanges[i];
+        if (exchange->job == NULL || tag != exchange->jobTag)
+            continue;
+        if (FinishedJobData(exchange->job) == NULL)
+            return outcome->kind;
+        OnExchangeLookedUp(request, exchange, outcome);
+        if (request->sources == 1 && exchange->addresses.count > 0)
+            RememberAddresses(request, &exchange->addresses);
+        return Settle(request, outcome);
+    }
+    return OUTCOME_NOT_OURS;
 }
 
 OutcomeKind StopRequest(TimeRequest *request, RequestOutcome *outcome)
 {
-    StartOutcome(outcome);
+    ResetOutcome(outcome);
     if (!RequestRunning(request))
         return OUTCOME_NOT_OURS;
-    return Finish(request, outcome, OUTCOME_STOPPED);
+    return FinishFetch(request, outcome, OUTCOME_STOPPED);
 }
 
 SOCKET OpenTimeSocket(const char *host, DWORD port, const char *service,

@@ -5,23 +5,23 @@
 #include <windows.h>
 
 #include "base/appstate.h"
-#include "base/backgroundjob.h"
 #include "timeclient/manners.h"
 #include "timeclient/outcome.h"
 #include "timeclient/resolve.h"
-#include "timeclient/sntp.h"
-#include "timeclient/timeproto.h"
 
-/* The owner's timer that paces an exchange: the wait before an SNTP
-   packet goes, then its time limit; the limit of an address's connection
-   when another address of the name follows. */
+/* The owner's timer of a fetch: the earliest deadline of its exchanges
+   (a packet's spacing, an answer's or a connection's limit) or of its
+   wait for the time service. */
 #define REQUEST_TIMER_ID 102
 /* An address that gives no connection (Time protocol) or no usable reply
-   (SNTP) in this long gives way to the next address of its name. */
+   (SNTP) in this long gives way to the next address of its name, or to
+   another server of a fetch that asks several. */
 #define ADDRESS_TIME_LIMIT_MS 2000
 /* A Time-protocol server that accepted the connection has this long to
    send its four bytes. */
 #define TIME_REPLY_LIMIT_MS 5000
+/* The servers a fetch may ask at once (the sources setting). */
+#define MOST_SOURCE_SETTING 8
 
 /* What a fetch is asked for. */
 struct FetchOrder {
@@ -37,92 +37,36 @@ struct FetchOrder {
     /* The host's addresses, looked up already (the time service looks up
        before it takes its lock); null: the engine looks them up. */
     const ServerAddresses *addresses;
+    /* How many servers to ask (SNTP; 1 otherwise), and the host list whose
+       entries follow the host's own addresses (null: none); the entries'
+       addresses looked up already, one for each entry (null: the engine
+       looks them up; an entry without addresses did not resolve). */
+    int sources;
+    const StringList *hosts;
+    const ServerAddresses *entryAddresses;
 };
 
-/* The request engine's own record: one request's whole life, from the
-   start of a fetch to its one outcome, and the manners of the servers it
-   asks.  The program keeps one, shared by the main window and the main
-   dialog: a start by either ends the other's request first. */
-struct TimeRequest {
-    /* The window that gets UM_SOCKET, UM_JOBDONE and WM_TIMER
-       REQUEST_TIMER_ID; null for a request run by RunRequest. */
-    HWND owner;
-    /* The fetch, kept to its end whatever the settings say meanwhile. */
-    char host[TEXT_BUFFER_SIZE];
-    int protocol;
-    DWORD port;
-    DWORD periodMs;
-    BOOL viaService;
-    /* Why the service could not take the reading that counts: the
-       program's own reading then says the clock was not set. */
-    char whyNotSet[TEXT_BUFFER_SIZE];
-    /* Calibration readings still due; a fetch that ends early leaves
-       them to the next fetch of either owner. */
-    DWORD calibrationsLeft;
-    /* The exchange under way. */
-    int busy;
-    SOCKET sock;
-    /* The name's addresses, and the one being tried; the host they are
-       of.  Addresses the order gave are used instead of a lookup. */
-    ServerAddresses addresses;
-    int addressIndex;
-    char resolvedHost[TEXT_BUFFER_SIZE];
-    BOOL haveGivenAddresses;
-    ServerAddresses givenAddresses;
-    /* Work beside the window (the lookup, the service's answer), and the
-       tag its message carries. */
-    BackgroundJob *job;
-    int jobKind;
-    WPARAM jobTag;
-    /* Waiting out our own spacing before the service asks the host. */
-    int waitingForService;
-    /* What the service is asked to accept (servicepipe.h), and for a
-       second request after "Big Change" the reading the person answered. */
-    int serviceMode;
-    DWORD serviceLimit;
-    TimeSample answered;
-    DWORD startTick;
-    DWORD connectTime;
-    DWORD lag;
-    /* The Time protocol: its own FD_CONNECT has come; the reply so far. */
-    int connected;
-    TimeReplyBytes reply;
-    /* SNTP: waiting out the spacing before the packet goes; the packet. */
-    int waitingToSend;
-    SntpExchange sntp;
-    /* The timer is set, due then. */
-    int timerArmed;
-    DWORD timerDue;
-    /* Of a calibrated SNTP fetch, the exchange with the smallest delay. */
-    int haveBest;
-    LONGLONG bestOffset;
-    LONGLONG bestDelay;
-    /* Without a window: the event the socket signals. */
-    WSAEVENT socketEvent;
-};
+/* The request engine's own record (timeclient/fetchrecord.h): one fetch's
+   whole life, from its start to its one outcome.  The program keeps one,
+   shared by the main window and the main dialog: a start by either ends
+   the other's fetch first. */
+struct TimeRequest;
 
 /* A record at rest; null when there is no memory for it. */
 TimeRequest *NewTimeRequest(void);
-/* Ends its request and frees it. */
+/* Ends its fetch and frees it. */
 void FreeTimeRequest(TimeRequest *request);
 
-/* Starts a fetch for owner (null: run it with RunRequest); an older
-   request ends first.  1 when it is under way, 0 when it ended at once
-   (the outcome says how). */
+/* Starts a fetch whose notifications go to the window (UM_SOCKET,
+   UM_JOBDONE and WM_TIMER REQUEST_TIMER_ID); an older fetch ends first.
+   1 when it is under way, 0 when it ended at once (the outcome says how). */
 int StartFetch(TimeRequest *request, HWND owner, const FetchOrder *order, RequestOutcome *outcome);
 
-/* The same with the settings of the record: host, protocol, port and the
-   fetch period; through the time service when the program lacks the
-   right to set the clock and is to set it. */
+/* The same with the settings of the record: host, protocol, port, the
+   fetch period, the servers to ask and the host list; through the time
+   service when the program lacks the right to set the clock and is to
+   set it. */
 int StartRequest(HWND owner, AppState *state, RequestOutcome *outcome);
-
-/* What a message that window got means to the request: UM_SOCKET (a
-   notification of its socket), UM_JOBDONE (its lookup or the service's
-   answer is in) or
-   WM_TIMER REQUEST_TIMER_ID (the packet goes now, or no answer came);
-   OUTCOME_NOT_OURS for any other. */
-OutcomeKind OnRequestMessage(TimeRequest *request, HWND window, UINT message, WPARAM wParam,
-                             LPARAM lParam, RequestOutcome *outcome);
 
 /* After "Big Change" about the time service's reading: the service takes
    a new reading and sets the clock only within what the person accepted
@@ -133,25 +77,41 @@ OutcomeKind OnRequestMessage(TimeRequest *request, HWND window, UINT message, WP
 int AskServiceAgain(TimeRequest *request, HWND owner, const TimeSample *answered, int mode,
                     DWORD limit, RequestOutcome *outcome);
 
-/* Runs a request started without a window until it ends, waiting on its
-   socket and its time limits, and at most limitMs in all; any of the
-   stopCount events in stops ends it early, as stopped. */
+/* What a message that window got means to the fetch: UM_SOCKET (a
+   notification of one of its sockets), UM_JOBDONE (a lookup or the
+   service's answer is in) or WM_TIMER REQUEST_TIMER_ID (a deadline is
+   due); OUTCOME_NOT_OURS for any other. */
+OutcomeKind OnRequestMessage(TimeRequest *request, HWND window, UINT message, WPARAM wParam,
+                             LPARAM lParam, RequestOutcome *outcome);
+
+/* A fetch without a window (the time service's): started here, then run
+   by RunRequest until it ends, waiting on its sockets and its deadlines,
+   and at most limitMs in all; any of the stopCount events in stops ends
+   it early, as stopped. */
+int StartWindowlessFetch(TimeRequest *request, const FetchOrder *order, RequestOutcome *outcome);
 OutcomeKind RunRequest(TimeRequest *request, const HANDLE *stops, int stopCount, DWORD limitMs,
                        RequestOutcome *outcome);
 
-/* Ends the request for its owner: OUTCOME_STOPPED, or OUTCOME_NOT_OURS
-   when none runs. */
+/* Ends the fetch for its owner: OUTCOME_STOPPED, or OUTCOME_NOT_OURS when
+   none runs. */
 OutcomeKind StopRequest(TimeRequest *request, RequestOutcome *outcome);
 
-/* Ends whatever runs, telling nobody: socket closed, timer killed. */
+/* Ends whatever runs, telling nobody: sockets closed, timer killed. */
 void EndRequest(TimeRequest *request);
 
 BOOL RequestRunning(const TimeRequest *request);
-/* True while a request of that window runs. */
+/* True while a fetch of that window runs. */
 BOOL RequestOwnedBy(const TimeRequest *request, HWND window);
 
-/* The manners of the address last asked, or null before any. */
-ServerManners *CurrentManners(TimeRequest *request);
+/* Calibration readings still due: the dialog that fetches on opening
+   asks for them; a fetch that ends early leaves them to the next fetch of
+   either owner. */
+void SetCalibrationsDue(TimeRequest *request, DWORD count);
+DWORD CalibrationsDue(const TimeRequest *request);
+
+/* The socket of the exchange a one-server fetch has under way, or
+   INVALID_SOCKET: what a notification of it carries. */
+SOCKET ExchangeSocket(const TimeRequest *request);
 
 /* A new stream socket with address filled in for host and port (a zero
    port is looked up as service); INVALID_SOCKET when a step failed, *step

@@ -112,6 +112,17 @@ int LookupResult(BackgroundJob *job, ServerAddresses *addresses)
     return work->error;
 }
 
+void AddressText(const SOCKADDR_STORAGE *address, char *text, size_t size)
+{
+    int length = address->ss_family == AF_INET6 ? sizeof(SOCKADDR_IN6) : sizeof(SOCKADDR_IN);
+    if (size == 0)
+        return;
+    if (getnameinfo((const struct sockaddr *)address, length, text, (DWORD)size, NULL, 0,
+                    NI_NUMERICHOST)
+        != 0)
+        lstrcpynA(text, "?", (int)size);
+}
+
 BOOL SameAddress(const SOCKADDR_STORAGE *one, const SOCKADDR_STORAGE *other)
 {
     if (one->ss_family != other->ss_family)

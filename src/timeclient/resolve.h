@@ -7,8 +7,9 @@
 
 #include "base/backgroundjob.h"
 
-/* The addresses of a name tried in turn; a pool name gives four. */
-#define MOST_ADDRESSES 4
+/* The addresses of a name: a pool name gives up to eight (an exchange
+   tries the first four in turn; a fetch of several servers may ask each). */
+#define MOST_ADDRESSES 8
 
 struct ServerAddresses {
     int count;
@@ -37,5 +38,8 @@ BOOL IsAddressLiteral(const char *host);
 
 /* The same address (family, address and port). */
 BOOL SameAddress(const SOCKADDR_STORAGE *one, const SOCKADDR_STORAGE *other);
+
+/* The address without its port, as numbers ("127.0.0.1", "::1"). */
+void AddressText(const SOCKADDR_STORAGE *address, char *text, size_t size);
 
 #endif

@@ -11,6 +11,7 @@
 /* Where the host and the text begin. */
 #define REQUEST_HOST_AT 24
 #define ANSWER_TEXT_AT 80
+#define ANSWER_SOURCES_AT (ANSWER_TEXT_AT + SERVICE_TEXT_SIZE)
 #define LABEL_SIZE 8
 /* A client waits for a free instance of the pipe this long at most. */
 #define PIPE_WAIT_MS 2000
@@ -125,7 +126,49 @@ DWORD EncodeServiceAnswer(const ServiceAnswer *answer, BYTE *message)
     PutText(message + 64, LABEL_SIZE, answer->label);
     PutLong(message + 72, answer->maxAdjust);
     PutText(message + ANSWER_TEXT_AT, SERVICE_TEXT_SIZE, answer->text);
+    BYTE *sources = message + ANSWER_SOURCES_AT;
+    int count = answer->sourceCount < 0 || answer->sourceCount > MOST_SOURCES ? 0
+                                                                             : answer->sourceCount;
+    PutLong(sources, (DWORD)count);
+    PutLong(sources + 4, (DWORD)answer->sourcesAnswered);
+    PutLong(sources + 8, (DWORD)answer->sourcesAgreeing);
+    for (int i = 0; i < count; i++) {
+        BYTE *at = sources + 16 + i * SERVICE_SOURCE_SIZE;
+        PutText(at, SOURCE_ADDRESS_SIZE, answer->sources[i].address);
+        PutQuad(at + SOURCE_ADDRESS_SIZE, answer->sources[i].offset);
+        PutLong(at + SOURCE_ADDRESS_SIZE + 8, (DWORD)answer->sources[i].state);
+    }
     return SERVICE_ANSWER_SIZE;
+}
+
+/* The servers of an answer: counts within bounds, known states, terminated
+   texts, and nothing but zeros in the entries it does not use. */
+static BOOL GetSources(const BYTE *sources, ServiceAnswer *answer)
+{
+    answer->sourceCount = (int)GetLong(sources);
+    answer->sourcesAnswered = (int)GetLong(sources + 4);
+    answer->sourcesAgreeing = (int)GetLong(sources + 8);
+    if (answer->sourceCount < 0 || answer->sourceCount > MOST_SOURCES
+        || answer->sourcesAnswered < 0 || answer->sourcesAnswered > answer->sourceCount
+        || answer->sourcesAgreeing < 0 || answer->sourcesAgreeing > answer->sourcesAnswered
+        || GetLong(sources + 12) != 0)
+        return FALSE;
+    for (int i = 0; i < MOST_SOURCES; i++) {
+        const BYTE *at = sources + 16 + i * SERVICE_SOURCE_SIZE;
+        if (i >= answer->sourceCount) {
+            for (int k = 0; k < SERVICE_SOURCE_SIZE; k++)
+                if (at[k] != 0)
+                    return FALSE;
+            continue;
+        }
+        SourceReport *source = &answer->sources[i];
+        source->offset = GetQuad(at + SOURCE_ADDRESS_SIZE);
+        source->state = (int)GetLong(at + SOURCE_ADDRESS_SIZE + 8);
+        if (!GetText(at, SOURCE_ADDRESS_SIZE, source->address) || source->state < SOURCE_TAKEN
+            || source->state > SOURCE_FAILED || GetLong(at + SOURCE_ADDRESS_SIZE + 12) != 0)
+            return FALSE;
+    }
+    return TRUE;
 }
 
 BOOL DecodeServiceAnswer(const BYTE *message, DWORD size, ServiceAnswer *answer)
@@ -144,8 +187,26 @@ BOOL DecodeServiceAnswer(const BYTE *message, DWORD size, ServiceAnswer *answer)
     answer->connectTime = GetLong(message + 60);
     answer->maxAdjust = GetLong(message + 72);
     return answer->result >= SERVICE_SET && answer->result <= SERVICE_BUSY
-           && GetText(message + 64, LABEL_SIZE, answer->label)
-           && GetText(message + ANSWER_TEXT_AT, SERVICE_TEXT_SIZE, answer->text);
+           && GetLong(message + 76) == 0 && GetText(message + 64, LABEL_SIZE, answer->label)
+           && GetText(message + ANSWER_TEXT_AT, SERVICE_TEXT_SIZE, answer->text)
+           && GetSources(message + ANSWER_SOURCES_AT, answer);
+}
+
+static int VersionOf(const BYTE *message, DWORD size, const char *mark)
+{
+    if (size < 8 || memcmp(message, mark, 4) != 0)
+        return 0;
+    return GetWord(message + 4);
+}
+
+int ServiceRequestVersion(const BYTE *message, DWORD size)
+{
+    return VersionOf(message, size, REQUEST_MARK);
+}
+
+int ServiceAnswerVersion(const BYTE *message, DWORD size)
+{
+    return VersionOf(message, size, ANSWER_MARK);
 }
 
 BOOL MakeServiceRequest(const char *host, int protocol, int mode, DWORD limit,
@@ -203,7 +264,9 @@ BOOL TransferOnPipe(HANDLE pipe, BOOL writing, BYTE *data, DWORD size, DWORD *do
         started = TRUE;
     }
     BOOL finished = started && GetOverlappedResult(pipe, &overlapped, done, TRUE);
+    DWORD error = GetLastError();
     CloseHandle(overlapped.hEvent);
+    SetLastError(error);
     return finished;
 }
 
@@ -272,13 +335,22 @@ ServiceTrouble AskTimeService(const ServiceRequest *request, ServiceAnswer *answ
     BYTE message[SERVICE_ANSWER_SIZE + 1];
     DWORD size = EncodeServiceRequest(request, message);
     DWORD done = 0;
-    BOOL answered =
+    BOOL received =
         TransferOnPipe(pipe, TRUE, message, size, &done, PIPE_WAIT_MS, dropped) && done == size
         && TransferOnPipe(pipe, FALSE, message, sizeof message, &done, SERVICE_ANSWER_WAIT_MS,
-                          dropped)
-        && DecodeServiceAnswer(message, done, answer);
+                          dropped);
+    /* A longer answer than ours fails the read: its head is what counts. */
+    if (!received && GetLastError() == ERROR_MORE_DATA)
+        done = sizeof message;
     CloseHandle(pipe);
-    return answered ? SERVICE_ANSWERED : SERVICE_SILENT;
+    int version = ServiceAnswerVersion(message, done);
+    if ((received || done == sizeof message) && version != 0 && version != SERVICE_VERSION) {
+        memset(answer, 0, sizeof *answer);
+        answer->error = (DWORD)version;
+        return SERVICE_OTHER_VERSION;
+    }
+    return received && DecodeServiceAnswer(message, done, answer) ? SERVICE_ANSWERED
+                                                                  : SERVICE_SILENT;
 }
 
 void DescribeServiceTrouble(ServiceTrouble trouble, const ServiceAnswer *answer, char *text,
@@ -312,6 +384,11 @@ void DescribeServiceTrouble(ServiceTrouble trouble, const ServiceAnswer *answer,
         FormatText(text, size, "The Horavex Time Service runs but does not serve its pipe: "
                                "restart it.");
         break;
+    case SERVICE_OTHER_VERSION:
+        FormatText(text, size, "The Horavex Time Service speaks version %lu of its messages, "
+                               "this program version %d: install Horavex again.",
+                   (unsigned long)(answer != NULL ? answer->error : 0), SERVICE_VERSION);
+        break;
     case SERVICE_UNREACHABLE:
         FormatText(text, size, "The Horavex Time Service could not be reached (Windows error "
                                "%lu).",
@@ -343,6 +420,10 @@ void TakeServiceReading(const ServiceAnswer *answer, TimeSample *sample)
     for (const char *label : labels)
         if (strcmp(answer->label, label) == 0)
             sample->label = label;
+    sample->sourceCount = answer->sourceCount;
+    sample->sourcesAnswered = answer->sourcesAnswered;
+    sample->sourcesAgreeing = answer->sourcesAgreeing;
+    memcpy(sample->sources, answer->sources, sizeof sample->sources);
     sample->setBy = CLOCK_BY_SERVICE;
     sample->serviceResult = answer->result;
     sample->serviceError = answer->error;

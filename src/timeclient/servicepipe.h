@@ -10,12 +10,14 @@
 #define TIME_SERVICE_NAME "HoravexTime"
 #define TIME_SERVICE_PIPE "\\\\.\\pipe\\HoravexTime"
 
-/* The messages: version 1, little-endian, of these sizes exactly. */
-#define SERVICE_VERSION 1
+/* The messages: version 2, little-endian, of these sizes exactly. */
+#define SERVICE_VERSION 2
 #define SERVICE_HOST_SIZE 256
-#define SERVICE_TEXT_SIZE 320
+#define SERVICE_TEXT_SIZE 512
 #define SERVICE_REQUEST_SIZE (24 + SERVICE_HOST_SIZE)
-#define SERVICE_ANSWER_SIZE (80 + SERVICE_TEXT_SIZE)
+/* Each server a reading of several asked, as the answer reports it. */
+#define SERVICE_SOURCE_SIZE 64
+#define SERVICE_ANSWER_SIZE (80 + SERVICE_TEXT_SIZE + 16 + MOST_SOURCES * SERVICE_SOURCE_SIZE)
 
 /* The service's whole work for one request (the lookup, the wait for its
    one exchange, holds, every address, the exchange) ends this long after
@@ -75,6 +77,12 @@ struct ServiceAnswer {
     /* The machine's maxAdjust, which SERVICE_ASK's question names. */
     DWORD maxAdjust;
     char text[SERVICE_TEXT_SIZE];
+    /* Of a reading of several servers: each server asked, how many
+       answered and agreed (sourceCount 0 for one server). */
+    int sourceCount;
+    int sourcesAnswered;
+    int sourcesAgreeing;
+    SourceReport sources[MOST_SOURCES];
 };
 
 /* The bytes of a message; each returns its size. */
@@ -85,6 +93,11 @@ DWORD EncodeServiceAnswer(const ServiceAnswer *answer, BYTE *message);
    mark and version, known values, a terminated text. */
 BOOL DecodeServiceRequest(const BYTE *message, DWORD size, ServiceRequest *request);
 BOOL DecodeServiceAnswer(const BYTE *message, DWORD size, ServiceAnswer *answer);
+
+/* The version a message of the format says it is (a request's or an
+   answer's mark), or 0 for no message of the format at all. */
+int ServiceRequestVersion(const BYTE *message, DWORD size);
+int ServiceAnswerVersion(const BYTE *message, DWORD size);
 
 /* One overlapped read or write on a pipe that waits waitMs at most, and
    not past giveUp being set (null: no such event); false when it did not
@@ -104,6 +117,7 @@ enum ServiceTrouble {
     SERVICE_DENIED,       /* the pipe refused this user */
     SERVICE_NO_PIPE,      /* running, but its pipe is not there */
     SERVICE_UNREACHABLE,  /* the pipe could not be opened: answer->error says why */
+    SERVICE_OTHER_VERSION, /* it answers in another version of the messages: answer->error */
 };
 
 /* Asks the service, believing only the service itself: SERVICE_ANSWERED

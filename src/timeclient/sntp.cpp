@@ -43,6 +43,12 @@ static DWORD ReadShort(const BYTE *field)
     return (DWORD)field[0] << 24 | (DWORD)field[1] << 16 | (DWORD)field[2] << 8 | field[3];
 }
 
+/* NTP's short format, 16.16 seconds, as ticks. */
+static LONGLONG ShortToTicks(DWORD value)
+{
+    return (LONGLONG)(((unsigned long long)value * TICKS_PER_SECOND) >> 16);
+}
+
 void BuildSntpRequest(BYTE packet[SNTP_PACKET_SIZE], unsigned long long cookie)
 {
     memset(packet, 0, SNTP_PACKET_SIZE);
@@ -110,6 +116,8 @@ SntpVerdict CheckSntpReply(const BYTE *packet, int length, unsigned long long co
         return Judge(reply, SNTP_UNSYNCHRONISED, "leap indicator 3");
     if (stratum >= STRATUM_UNSYNCHRONISED)
         return Judge(reply, SNTP_UNSYNCHRONISED, "stratum %d", stratum);
+    reply->rootDelay = ShortToTicks(ReadShort(packet + ROOT_DELAY_AT));
+    reply->rootDispersion = ShortToTicks(ReadShort(packet + ROOT_DISPERSION_AT));
     unsigned long long distance = ReadShort(packet + ROOT_DELAY_AT) / 2
                                   + (unsigned long long)ReadShort(packet + ROOT_DISPERSION_AT);
     if (distance > ROOT_DISTANCE_LIMIT) {
@@ -167,6 +175,8 @@ SntpVerdict CheckSntpTimes(LONGLONG t1, LONGLONG t4, SntpReply *reply, SntpMeasu
         return Judge(reply, SNTP_UNCERTAIN, "delay %s s", seconds);
     }
     measure->localClock = t4;
+    measure->rootDelay = reply->rootDelay;
+    measure->rootDispersion = reply->rootDispersion;
     reply->verdict = SNTP_GOOD;
     return SNTP_GOOD;
 }

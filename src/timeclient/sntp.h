@@ -35,6 +35,10 @@ struct SntpReply {
     /* T2 and T3: the server's receive and transmit timestamps. */
     unsigned long long receive;
     unsigned long long transmit;
+    /* The server's own round trip and dispersion to its reference, in
+       ticks. */
+    LONGLONG rootDelay;
+    LONGLONG rootDispersion;
 };
 
 /* One exchange: one packet out, one reply taken. */
@@ -55,6 +59,8 @@ struct SntpMeasure {
     LONGLONG localClock;
     LONGLONG offset;
     LONGLONG delay;
+    LONGLONG rootDelay;
+    LONGLONG rootDispersion;
 };
 
 /* How the program treats one server: not more than one packet every two

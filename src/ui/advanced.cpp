@@ -14,6 +14,7 @@
 #include "resource.h"
 #include "persist/resultlog.h"
 #include "timeclient/adjustlimit.h"
+#include "timeclient/request.h"
 
 #define LOG_FILE_NAME_SIZE 256
 #define LOG_FILTERS "Logs (*.log)\0*.log\0All files (*.*)\0*.*\0"
@@ -61,6 +62,7 @@ static void ShowSettings(HWND dialog, AppState *state)
     /* Any value but SNTP's asks with the Time protocol. */
     CheckRadioButton(dialog, IDC_ADV_TIMEPROTOCOL, IDC_ADV_SNTP,
                      state->protocol == PROTOCOL_SNTP ? IDC_ADV_SNTP : IDC_ADV_TIMEPROTOCOL);
+    SetNumber(dialog, IDC_ADV_SOURCES, (DWORD)state->sources);
 }
 
 /* Set once here: they do not follow later changes in the dialog. */
@@ -153,13 +155,29 @@ static BOOL ReadLogPath(HWND dialog, const char **path)
     return FALSE;
 }
 
-/* Checked first, stored all together: a refused path leaves every
-   setting as it was, as Cancel then promises. */
+/* The servers to ask, 1 to 8; false, with the beep and the focus on the
+   field, for anything else. */
+static BOOL ReadSources(HWND dialog, int *sources)
+{
+    BOOL valid = FALSE;
+    UINT count = GetDlgItemInt(dialog, IDC_ADV_SOURCES, &valid, FALSE);
+    if (valid && count >= 1 && count <= MOST_SOURCE_SETTING) {
+        *sources = (int)count;
+        return TRUE;
+    }
+    MessageBeep((UINT)-1);
+    SetFocus(GetDlgItem(dialog, IDC_ADV_SOURCES));
+    return FALSE;
+}
+
+/* Checked first, stored all together: a refused path or count leaves
+   every setting as it was, as Cancel then promises. */
 static void OnOk(HWND dialog, AppState *state)
 {
     int logOpts = ChosenLogOpts(dialog);
     const char *path = NULL;
-    if (logOpts != 0 && !ReadLogPath(dialog, &path))
+    int sources = state->sources;
+    if (!ReadSources(dialog, &sources) || (logOpts != 0 && !ReadLogPath(dialog, &path)))
         return;
     if (path != NULL)
         state->logPath = ReplaceString(state->logPath, path);
@@ -169,6 +187,7 @@ static void OnOk(HWND dialog, AppState *state)
     }
     state->adjOpt = ChosenAdjOpt(dialog);
     state->protocol = IsDlgButtonChecked(dialog, IDC_ADV_SNTP) ? PROTOCOL_SNTP : PROTOCOL_TIME;
+    state->sources = sources;
     state->logOpts = logOpts;
     EndDialog(dialog, 0);
 }

@@ -15,6 +15,7 @@
 #include "timeclient/request.h"
 #include "ui/about.h"
 #include "ui/advanced.h"
+#include "ui/agreement.h"
 #include "ui/applytime.h"
 #include "ui/busycursor.h"
 #include "ui/tray.h"
@@ -50,6 +51,7 @@ static void ClearResultFields(HWND dialog)
     SetField(dialog, IDC_MAIN_TIME, "");
     SetField(dialog, IDC_MAIN_DIFF, "");
     SetField(dialog, IDC_MAIN_LAG, "");
+    SetField(dialog, IDC_MAIN_SOURCES, "");
 }
 
 static void ShowRequestRunning(HWND dialog)
@@ -155,7 +157,7 @@ static BOOL OnInitDialog(HWND dialog, LPARAM startFetch)
     PlaceDialog(dialog);
     SetFocus(GetDlgItem(dialog, IDC_MAIN_GETTIME));
     if (FetchesOnOpening(state, startFetch)) {
-        state->request->calibrationsLeft = state->attempts;
+        SetCalibrationsDue(state->request, state->attempts);
         SetField(dialog, IDC_MAIN_STATUS, "Calibrating Net Lag ...");
         StartDialogRequest(dialog, state);
         state = AppStateOf(mainWindow);
@@ -399,16 +401,29 @@ static void ShowDifference(HWND dialog, const TimeSample *sample)
     SetField(dialog, IDC_MAIN_DIFF, textBuffer);
 }
 
+/* Of several servers, how many agreed and who was off: on its own line,
+   and in short after the time in the hidden window's title. */
+static void ShowAgreement(HWND dialog, TimeSample *sample)
+{
+    char agreement[TEXT_BUFFER_SIZE];
+    FormatAgreement(sample, agreement, sizeof agreement);
+    SetField(dialog, IDC_MAIN_SOURCES, agreement);
+    FormatTimeOfDay(sample, textBuffer, TEXT_BUFFER_SIZE);
+    size_t length = strlen(textBuffer);
+    FormatAgreementInShort(sample, textBuffer + length, sizeof textBuffer - length);
+    SetWindowTextA(mainWindow, textBuffer);
+}
+
 static void ShowReading(HWND dialog, TimeSample *sample)
 {
     ShowLongDate(dialog, sample, ToLocalFields(sample));
     FormatTimeOfDay(sample, textBuffer, TEXT_BUFFER_SIZE);
     SetField(dialog, IDC_MAIN_TIME, textBuffer);
-    SetWindowTextA(mainWindow, textBuffer);
     SetWindowTextA(dialog, textBuffer);
     ShowDifference(dialog, sample);
     FormatText(textBuffer, sizeof textBuffer, "%lu ms", (unsigned long)sample->lag);
     SetField(dialog, IDC_MAIN_LAG, textBuffer);
+    ShowAgreement(dialog, sample);
 }
 
 static void ShowCalibration(HWND dialog, const TimeSample *sample)

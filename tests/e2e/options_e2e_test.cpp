@@ -58,6 +58,7 @@ TEST_F(Options, AdvancedShowsTheSettingsAndKeepsWhatOkAndTypingStore)
     SeedNumber("attempts", 2);
     SeedNumber("timeOut", 5);
     SeedNumber("protocol", 5);
+    SeedNumber("sources", 9);
     SeedText("logPath", "C:\\x\\old.log");
     OptionsRun run;
     ASSERT_NE(run.main, (HWND)NULL);
@@ -73,7 +74,9 @@ TEST_F(Options, AdvancedShowsTheSettingsAndKeepsWhatOkAndTypingStore)
     EXPECT_TRUE(IsEnabled(advanced, IDC_ADV_QUIET));
     EXPECT_FALSE(IsEnabled(advanced, IDC_ADV_VIEW)) << "no log to view";
     EXPECT_TRUE(IsChecked(advanced, IDC_ADV_TIMEPROTOCOL)) << "any protocol but 1 is Time's";
+    EXPECT_EQ(ControlText(advanced, IDC_ADV_SOURCES), "1") << "9 servers read as 1";
     CheckRadioButton(advanced, IDC_ADV_TIMEPROTOCOL, IDC_ADV_SNTP, IDC_ADV_SNTP);
+    TypeIntoEdit(advanced, IDC_ADV_SOURCES, "3");
 
     TypeIntoEdit(advanced, IDC_ADV_MAXADJUST, "x");
     EXPECT_EQ(ControlText(advanced, IDC_ADV_MAXADJUST), "90") << "a letter brings back the number";
@@ -87,7 +90,9 @@ TEST_F(Options, AdvancedShowsTheSettingsAndKeepsWhatOkAndTypingStore)
     ASSERT_NE(advanced, (HWND)NULL);
     EXPECT_EQ(ControlText(advanced, IDC_ADV_MAXADJUST), "60") << "kept through Cancel";
     EXPECT_TRUE(IsChecked(advanced, IDC_ADV_TIMEPROTOCOL)) << "the protocol is stored at OK only";
+    EXPECT_EQ(ControlText(advanced, IDC_ADV_SOURCES), "1") << "and so is the count";
     CheckRadioButton(advanced, IDC_ADV_TIMEPROTOCOL, IDC_ADV_SNTP, IDC_ADV_SNTP);
+    TypeIntoEdit(advanced, IDC_ADV_SOURCES, "4");
     Click(advanced, IDC_ADV_USELOG);
     TypeIntoEdit(advanced, IDC_ADV_LOGPATH, "   ");
     Click(advanced, IDC_ADV_OK);
@@ -109,10 +114,11 @@ TEST_F(Options, AdvancedShowsTheSettingsAndKeepsWhatOkAndTypingStore)
     EXPECT_EQ(Number("timeOut"), 15);
     EXPECT_EQ(Number("quiet"), 1);
     EXPECT_EQ(Number("protocol"), 1);
+    EXPECT_EQ(Number("sources"), 4);
 }
 
-/* OK checks the path before it stores anything: after the beep, Cancel
-   leaves every setting as it was. */
+/* OK checks the path and the count of servers before it stores
+   anything: after the beep, Cancel leaves every setting as it was. */
 TEST_F(Options, ARefusedPathStoresNothing)
 {
     SeedOpening();
@@ -130,6 +136,12 @@ TEST_F(Options, ARefusedPathStoresNothing)
     TypeIntoEdit(advanced, IDC_ADV_LOGPATH, "");
     Click(advanced, IDC_ADV_OK);
     EXPECT_TRUE(IsWindow(advanced)) << "logging without a path stays open";
+    TypeIntoEdit(advanced, IDC_ADV_LOGPATH, "C:\\logs\\x.log");
+    for (const char *count : {"0", "9", ""}) {
+        TypeIntoEdit(advanced, IDC_ADV_SOURCES, count);
+        Click(advanced, IDC_ADV_OK);
+        EXPECT_TRUE(IsWindow(advanced)) << "asking " << count << " servers stays open";
+    }
     Click(advanced, IDC_ADV_CANCEL);
     ASSERT_TRUE(Closes(advanced));
     ASSERT_TRUE(run.Exit());
@@ -138,6 +150,7 @@ TEST_F(Options, ARefusedPathStoresNothing)
     EXPECT_EQ(Number("logOpts"), 0);
     EXPECT_EQ(Number("timeOut"), 5);
     EXPECT_EQ(Number("quiet"), 0);
+    EXPECT_EQ(Number("sources"), -1) << "never stored at its default";
 }
 
 TEST_F(Options, WithoutTheTrayThePeriodAndQuietStayAsTheyWere)

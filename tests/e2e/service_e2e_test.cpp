@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -596,4 +597,26 @@ TEST_F(TimeService, AnUpgradeGoesWhereTheServiceIs)
     }, 3000));
     EXPECT_EQ(RunAndWait(program, "install"), (DWORD)ERROR_ACCESS_DENIED);
     DeleteFileA(marker.c_str());
+}
+
+/* The machine asks for several servers: the service asks them, sets the
+   clock from those that agree and names the one it left out, as the log
+   of a program without the right shows. */
+TEST_F(TimeService, AsksSeveralServersWhenTheMachineSaysSo)
+{
+    std::vector<std::unique_ptr<TestSntpServer>> servers;
+    for (int i = 1; i <= 4; i++)
+        servers.push_back(std::make_unique<TestSntpServer>(
+            std::vector<SntpAnswer>{SntpAnswer().Offset(i == 4 ? 30000 : 0)},
+            ("127.210.8." + std::to_string(i)).c_str()));
+    ASSERT_TRUE(Install("four.sntp.horavex.test"));
+    SeedNumber("sources", 4);
+    std::vector<std::string> line = ReadWithoutTheRight();
+    ASSERT_EQ(line.size(), 15u);
+    EXPECT_EQ(line[10], "reset");
+    EXPECT_NEAR(atof(line[7].c_str()), 0.0, 0.005);
+    EXPECT_EQ(line[14].substr(0, 13), "127.210.8.4 +") << line[14];
+    EXPECT_EQ(line[14].substr(line[14].size() - 8), "left out");
+    for (const auto &server : servers)
+        EXPECT_EQ(server->Requests(), 1);
 }

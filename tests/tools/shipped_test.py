@@ -1,6 +1,6 @@
-"""The shipped program: its size, what it imports, and its manifest.
+"""The shipped programs: their size, what they import, and the manifest.
 
-    shipped_test.py OBJDUMP EXE BUDGET_BYTES MANIFEST
+    shipped_test.py OBJDUMP EXE BUDGET_BYTES MANIFEST SERVICE_EXE
 """
 import subprocess
 import sys
@@ -21,8 +21,23 @@ SUPPORTED_OS = {
 }
 
 
+# The time service waits on events: nothing of a window's messages.
+WINDOW_CALLS = {"SetTimer", "KillTimer", "PostMessageA", "WSAAsyncSelect"}
+
+
+def imported_names(objdump, exe):
+    dump = subprocess.run([objdump, "-p", exe], capture_output=True, text=True,
+                          check=True).stdout
+    names = set()
+    for line in dump.splitlines():
+        parts = line.split()
+        if len(parts) == 3 and parts[1].isdigit():
+            names.add(parts[2])
+    return names
+
+
 class Shipped(unittest.TestCase):
-    objdump = exe = manifest = None
+    objdump = exe = manifest = service = None
     budget = 0
 
     def test_it_stays_within_its_size_budget(self):
@@ -41,6 +56,11 @@ class Shipped(unittest.TestCase):
                                  text=True).stdout
         self.assertNotIn("WinMain", symbols)
 
+    def test_the_service_takes_no_window_messages(self):
+        names = imported_names(self.objdump, self.service)
+        self.assertIn("WSAEventSelect", names)
+        self.assertEqual(names & WINDOW_CALLS, set())
+
     def test_the_manifest_parses_and_says_what_the_program_needs(self):
         root = ElementTree.parse(self.manifest).getroot()
         self.assertEqual(root.tag, ASM_V1 + "assembly")
@@ -56,6 +76,6 @@ class Shipped(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    Shipped.objdump, Shipped.exe, budget, Shipped.manifest = sys.argv[1:5]
+    Shipped.objdump, Shipped.exe, budget, Shipped.manifest, Shipped.service = sys.argv[1:6]
     Shipped.budget = int(budget)
     unittest.main(argv=sys.argv[:1])

@@ -77,7 +77,7 @@ TEST_F(MainWindowLife, HoldsItsStateFromCreation)
     ASSERT_NE(state, nullptr);
     EXPECT_EQ(mainWindow, window_);
     ASSERT_NE(state->request, nullptr);
-    EXPECT_EQ(state->request->sock, INVALID_SOCKET);
+    EXPECT_EQ(ExchangeSocket(state->request), INVALID_SOCKET);
     EXPECT_EQ(state->port, 37u);
     EXPECT_FALSE(RequestRunning(state->request));
     EXPECT_FALSE(IsWindowVisible(window_));

@@ -98,6 +98,42 @@ TEST_F(LogTest, TheVerboseLayoutHasElevenFields)
                         "120 ms", "accept"}));
 }
 
+/* A reading of several servers: the verbose line names each server asked
+   after the label, with its offset and what became of it; the short line
+   stays as it is. */
+TEST_F(LogTest, AReadingOfSeveralServersNamesEachInTheVerboseLayout)
+{
+    TimeSample sample = Reading(1000, 1000, LABEL_RESET);
+    const struct {
+        const char *address;
+        int state;
+        LONGLONG offset;
+    } asked[] = {{"127.0.7.1", SOURCE_TAKEN, 12000},
+                 {"::1", SOURCE_TAKEN, -30000},
+                 {"127.0.7.4", SOURCE_LEFT_OUT, 300004000LL},
+                 {"a\tb", SOURCE_FAILED, 0}};
+    for (const auto &server : asked) {
+        SourceReport *source = &sample.sources[sample.sourceCount++];
+        lstrcpynA(source->address, server.address, sizeof source->address);
+        source->state = server.state;
+        source->offset = server.offset;
+    }
+    for (int logOpts : {1, 2}) {
+        owner.state.logOpts = logOpts;
+        DeleteFileA(log.Path().c_str());
+        ASSERT_EQ(AppendLogLine(&owner.state, &sample, "d"), 1);
+        std::vector<std::string> line = OnlyLine();
+        if (logOpts == 1) {
+            EXPECT_EQ(line.size(), 8u);
+            continue;
+        }
+        ASSERT_EQ(line.size(), 15u);
+        EXPECT_EQ(std::vector<std::string>(line.begin() + 10, line.end()),
+                  (std::vector<std::string>{"reset", "127.0.7.1 +0.001 taken", "::1 -0.003 taken",
+                                            "127.0.7.4 +30.000 left out", "a?b - failed"}));
+    }
+}
+
 TEST_F(LogTest, EveryOtherOptionWritesTheVerboseLayout)
 {
     owner.state.logOpts = 7;

@@ -48,6 +48,7 @@ const ControlRow kMainDialog[] = {
     {IDC_MAIN_EXIT, "Button", "E&xit", BS_PUSHBUTTON, WS_TABSTOP, 5, 140, 55, 14},
     {-1, "Static", "Date:", SS_RIGHT, WS_GROUP, 9, 90, 21, 8},
     {IDC_MAIN_STARTUP, "Button", "Add to startup", BS_AUTOCHECKBOX, WS_TABSTOP, 165, 144, 60, 10},
+    {IDC_MAIN_SOURCES, "Static", "", SS_LEFT, WS_GROUP, 64, 139, 98, 18},
 };
 
 LONG TypeMask(const char *className)

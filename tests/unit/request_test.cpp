@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "base/globals.h"
 #include "base/stringlist.h"
@@ -11,11 +12,23 @@
 #include "sntpserver.h"
 #include "statewindow.h"
 #include "timeclient/request.h"
+#include "timeclient/timeproto.h"
 #include "timeserver.h"
 #include "ui/maindlg.h"
 #include "windowhelpers.h"
 
 namespace {
+
+/* The manners this program keeps for an SNTP server on its own address. */
+ServerManners *MannersOfServer(const TestSntpServer &server)
+{
+    SOCKADDR_STORAGE address = {};
+    SOCKADDR_IN *ipv4 = (SOCKADDR_IN *)&address;
+    ipv4->sin_family = AF_INET;
+    ipv4->sin_port = htons(123);
+    ipv4->sin_addr.s_addr = inet_addr(server.Address().c_str());
+    return MannersOfAddress(&address);
+}
 
 class RequestTest : public ::testing::Test {
 protected:
@@ -36,17 +49,10 @@ protected:
 TEST_F(RequestTest, StartingConnectsToPort37OfTheHost)
 {
     TestTimeServer server(TimeReply::NeverAnswer());
-    DWORD before = GetTickCount();
     EXPECT_EQ(Start(server.Address()), 1);
-    EXPECT_NE(request->sock, INVALID_SOCKET);
+    EXPECT_NE(ExchangeSocket(request), INVALID_SOCKET);
     EXPECT_TRUE(RequestOwnedBy(request, owner.window));
-    EXPECT_GE(request->startTick, before);
-    EXPECT_TRUE(server.WaitForConnections(1, 5000));
-    ASSERT_EQ(request->addresses.count, 1);
-    const SOCKADDR_IN *address = (const SOCKADDR_IN *)&request->addresses.items[0];
-    EXPECT_EQ(address->sin_family, AF_INET);
-    EXPECT_EQ(address->sin_port, htons(37));
-    EXPECT_EQ(address->sin_addr.s_addr, inet_addr(server.Address().c_str()));
+    EXPECT_TRUE(server.WaitForConnections(1, 5000)) << "port 37 of its address";
 }
 
 TEST_F(RequestTest, ResetRestoresTheButtonsAndReleasesTheCursor)
@@ -76,7 +82,7 @@ TEST_F(RequestTest, AHostThatDoesNotResolveIsReportedToTheOwner)
     EXPECT_GE(outcome.socketError, WSAHOST_NOT_FOUND) << "a code of the name service";
     EXPECT_LE(outcome.socketError, WSANO_DATA);
     EXPECT_FALSE(RequestRunning(request));
-    EXPECT_EQ(request->sock, INVALID_SOCKET);
+    EXPECT_EQ(ExchangeSocket(request), INVALID_SOCKET);
 
     outcome = owner.Fetch(std::string(600, 'h'));
     EXPECT_EQ(std::string(outcome.report), "horavex: " + std::string(502, 'h'))
@@ -106,7 +112,7 @@ TEST_F(RequestTest, EndingClosesTheSocketOnce)
     Start(server.Address());
     ASSERT_TRUE(server.WaitForConnections(1, 5000));
     EndRequest(request);
-    EXPECT_EQ(request->sock, INVALID_SOCKET);
+    EXPECT_EQ(ExchangeSocket(request), INVALID_SOCKET);
     EXPECT_FALSE(RequestRunning(request));
     EXPECT_TRUE(server.WaitForClosedByClient(1, 5000));
     EndRequest(request);
@@ -118,19 +124,20 @@ TEST_F(RequestTest, EndingClosesTheSocketOnce)
 TEST_F(RequestTest, CalibrationConnectsAgainAndAStopKeepsWhatIsDue)
 {
     TestTimeServer server(TimeReply::Now(0).KeepOpen());
-    request->calibrationsLeft = 2;
+    SetCalibrationsDue(request, 2);
     EXPECT_EQ(owner.Fetch(server.Address()).kind, OUTCOME_READING);
+    EXPECT_LE(owner.reading.connectTime, owner.reading.lag);
     ASSERT_EQ(owner.outcomes.size(), 3u);
     EXPECT_EQ(owner.outcomes[0].kind, OUTCOME_CALIBRATION);
     EXPECT_EQ(server.Connections(), 3);
     EXPECT_TRUE(server.WaitForClosedByClient(3, 5000));
 
     TestTimeServer silent(TimeReply::NeverAnswer());
-    request->calibrationsLeft = 2;
+    SetCalibrationsDue(request, 2);
     Start(silent.Address());
     ASSERT_TRUE(silent.WaitForConnections(1, 5000));
     EXPECT_EQ(StopRequest(request, &outcome), OUTCOME_STOPPED);
-    EXPECT_EQ(request->calibrationsLeft, 2u);
+    EXPECT_EQ(CalibrationsDue(request), 2u);
     EXPECT_TRUE(silent.WaitForClosedByClient(1, 5000));
 }
 
@@ -158,14 +165,14 @@ TEST_F(RequestTest, ARequestHasEndedWhenItsOutcomeArrives)
         RequestOutcome ended = owner.Fetch(server->Address());
         EXPECT_GE(ended.kind, OUTCOME_READING);
         EXPECT_FALSE(RequestRunning(request));
-        EXPECT_EQ(request->sock, INVALID_SOCKET);
-        EXPECT_FALSE(request->timerArmed);
+        EXPECT_EQ(ExchangeSocket(request), INVALID_SOCKET);
+        EXPECT_FALSE(KillTimer(owner.window, REQUEST_TIMER_ID)) << "no timer left";
     }
     PumpUntil([] { return false; }, 300);
     EXPECT_EQ(owner.outcomes.size(), 2u) << "nothing more came of either";
-    EXPECT_EQ(CurrentManners(request)->holdMs, 4000u) << "the second kiss did not double the hold";
+    EXPECT_EQ(MannersOfServer(limiting)->holdMs, 4000u) << "the second kiss did not double the hold";
     EXPECT_EQ(owner.Fetch(silent.Address(), 7000).kind, OUTCOME_FAILED);
-    EXPECT_FALSE(request->timerArmed);
+    EXPECT_FALSE(KillTimer(owner.window, REQUEST_TIMER_ID));
 }
 
 /* A fetch waits out a hold of up to 64 s and goes on, spacing its
@@ -176,12 +183,12 @@ TEST_F(RequestTest, AFetchWaitsOutAShortHoldAndAPeriodicClientIsHeldLonger)
     main.state.protocol = PROTOCOL_SNTP;
     TestSntpServer server({SntpAnswer().Kiss("RATE"), SntpAnswer()});
     ASSERT_EQ(owner.Fetch(server.Address()).kind, OUTCOME_FAILED);
-    ASSERT_EQ(CurrentManners(request)->holdMs, 4000u);
+    ASSERT_EQ(MannersOfServer(server)->holdMs, 4000u);
     /* The kiss came three seconds ago: one second of its hold is left. */
-    CurrentManners(request)->lastSendTick -= 3000;
-    request->calibrationsLeft = 1;
+    MannersOfServer(server)->lastSendTick -= 3000;
+    SetCalibrationsDue(request, 1);
     EXPECT_EQ(owner.Fetch(server.Address(), 8000).kind, OUTCOME_READING);
-    EXPECT_EQ(request->calibrationsLeft, 0u);
+    EXPECT_EQ(CalibrationsDue(request), 0u);
     std::vector<long long> at = server.ReceivedAt();
     ASSERT_EQ(at.size(), 3u);
     EXPECT_GE(at[2] - at[1], 3990) << "the hold spaces the fetch's exchanges";
@@ -189,7 +196,7 @@ TEST_F(RequestTest, AFetchWaitsOutAShortHoldAndAPeriodicClientIsHeldLonger)
     TestSntpServer periodic(SntpAnswer().Kiss("RATE"));
     main.state.timeOut = 1;
     EXPECT_EQ(owner.Fetch(periodic.Address()).kind, OUTCOME_FAILED);
-    EXPECT_EQ(CurrentManners(request)->holdMs, 120000u);
+    EXPECT_EQ(MannersOfServer(periodic)->holdMs, 120000u);
     RequestOutcome refused = owner.Fetch(periodic.Address());
     EXPECT_EQ(refused.failure, FAILURE_HELD);
     EXPECT_EQ(std::string(refused.report),
@@ -202,7 +209,7 @@ TEST_F(RequestTest, AFetchKeepsItsProtocolToItsEnd)
 {
     main.state.protocol = PROTOCOL_SNTP;
     TestSntpServer server;
-    request->calibrationsLeft = 1;
+    SetCalibrationsDue(request, 1);
     main.state.host = ReplaceString(main.state.host, server.Address().c_str());
     ASSERT_EQ(StartRequest(owner.window, &main.state, &outcome), 1);
     ASSERT_TRUE(PumpUntil([&] { return !owner.outcomes.empty(); }, 3000));
@@ -286,8 +293,8 @@ TEST_F(RequestTest, ASilentServerHoldsNoRequestForEver)
     TimeRequest *windowless = NewTimeRequest();
     HANDLE stops[2] = {CreateEventA(NULL, TRUE, FALSE, NULL),
                        CreateEventA(NULL, TRUE, FALSE, NULL)};
-    FetchOrder order = {silent.Address().c_str(), PROTOCOL_TIME, 37, 0, FALSE, NULL};
-    ASSERT_EQ(StartFetch(windowless, NULL, &order, &outcome), 1);
+    FetchOrder order = {silent.Address().c_str(), PROTOCOL_TIME, 37, 0, FALSE, NULL, 1, NULL, NULL};
+    ASSERT_EQ(StartWindowlessFetch(windowless, &order, &outcome), 1);
     start = GetTickCount();
     EXPECT_EQ(RunRequest(windowless, stops, 2, 1000, &outcome), OUTCOME_FAILED);
     EXPECT_EQ(std::string(outcome.report), "No reading from: " + silent.Address() + " within 1 s");
@@ -295,10 +302,49 @@ TEST_F(RequestTest, ASilentServerHoldsNoRequestForEver)
     EXPECT_FALSE(RequestRunning(windowless));
 
     SetEvent(stops[1]);
-    ASSERT_EQ(StartFetch(windowless, NULL, &order, &outcome), 1);
+    ASSERT_EQ(StartWindowlessFetch(windowless, &order, &outcome), 1);
     EXPECT_EQ(RunRequest(windowless, stops, 2, 5000, &outcome), OUTCOME_STOPPED);
     EXPECT_TRUE(silent.WaitForClosedByClient(3, 5000));
     FreeTimeRequest(windowless);
     CloseHandle(stops[0]);
     CloseHandle(stops[1]);
+}
+
+/* Several servers: one that stays silent is reported and left out, and
+   the next of the list takes its place; calibration rounds ask every
+   server chosen once more, and each server's smallest delay counts. */
+TEST_F(RequestTest, SeveralServersReplaceTheSilentAndCalibrateInRounds)
+{
+    main.state.protocol = PROTOCOL_SNTP;
+    main.state.sources = 3;
+    TestSntpServer silent({SntpAnswer().Silent()});
+    TestSntpServer servers[3];
+    for (const TestSntpServer &server : servers)
+        StringListAdd(&main.state.hosts, server.Address().c_str());
+    DWORD start = GetTickCount();
+    RequestOutcome read = owner.Fetch(silent.Address(), 5000);
+    ASSERT_EQ(read.kind, OUTCOME_READING) << read.report;
+    EXPECT_GE(GetTickCount() - start, (DWORD)ADDRESS_TIME_LIMIT_MS - 10) << "the silent one's limit";
+    EXPECT_EQ(read.sample.sourceCount, 4);
+    EXPECT_EQ(read.sample.sourcesAnswered, 3);
+    EXPECT_EQ(read.sample.sources[0].state, SOURCE_FAILED);
+    EXPECT_EQ(std::string(read.sample.sources[0].address), silent.Address());
+    EXPECT_EQ(servers[2].Requests(), 1) << "asked once the silent one gave up";
+
+    std::vector<SntpAnswer> slowThenQuick = {SntpAnswer().Delay(80), SntpAnswer()};
+    TestSntpServer first(slowThenQuick), second(slowThenQuick), third(slowThenQuick);
+    StringListClear(&main.state.hosts);
+    StringListAdd(&main.state.hosts, second.Address().c_str());
+    StringListAdd(&main.state.hosts, third.Address().c_str());
+    SetCalibrationsDue(request, 1);
+    size_t before = owner.outcomes.size();
+    read = owner.Fetch(first.Address(), 8000);
+    ASSERT_EQ(read.kind, OUTCOME_READING) << read.report;
+    ASSERT_EQ(owner.outcomes.size(), before + 2);
+    EXPECT_EQ(owner.outcomes[before].kind, OUTCOME_CALIBRATION);
+    EXPECT_GE(owner.outcomes[before].sample.lag, 60u) << "the first round's delay";
+    EXPECT_LT(read.sample.lag, 40u) << "each server's smallest delay counts";
+    EXPECT_EQ(read.sample.sourcesAgreeing, 3);
+    for (const TestSntpServer *server : {&first, &second, &third})
+        EXPECT_EQ(server->Requests(), 2);
 }

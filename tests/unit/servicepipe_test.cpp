@@ -29,7 +29,7 @@ TEST(ServiceMessages, OnlyAWellFormedRequestIsTaken)
         {"one byte short", [](BYTE *) {}, SERVICE_REQUEST_SIZE - 1},
         {"nothing at all", [](BYTE *) {}, 0},
         {"another mark", [](BYTE *m) { m[0] = 'X'; }, SERVICE_REQUEST_SIZE},
-        {"another version", [](BYTE *m) { m[4] = 2; }, SERVICE_REQUEST_SIZE},
+        {"another version", [](BYTE *m) { m[4] = 1; }, SERVICE_REQUEST_SIZE},
         {"a wrong size field", [](BYTE *m) { m[6] = 0; }, SERVICE_REQUEST_SIZE},
         {"an unknown protocol", [](BYTE *m) { m[8] = 2; }, SERVICE_REQUEST_SIZE},
         {"an unknown mode", [](BYTE *m) { m[12] = 3; }, SERVICE_REQUEST_SIZE},

@@ -70,7 +70,7 @@ TEST_F(SntpRequest, EveryBadReplyIsReportedWithItsReason)
         RequestOutcome outcome = Fetch(server.Address(), 5000);
         EXPECT_EQ(outcome.kind, OUTCOME_FAILED) << expected;
         EXPECT_EQ(std::string(outcome.report).substr(0, expected.size()), expected);
-        EXPECT_EQ(main.state.request->sock, INVALID_SOCKET);
+        EXPECT_EQ(ExchangeSocket(main.state.request), INVALID_SOCKET);
     }
     EXPECT_FALSE(reading.precise) << "no reading was taken";
 }
@@ -122,7 +122,7 @@ TEST_F(SntpRequest, CalibrationTakesTheExchangeWithTheSmallestDelay)
 {
     TestSntpServer server({SntpAnswer().Offset(1000).Delay(300), SntpAnswer().Offset(2000).Delay(20),
                            SntpAnswer().Offset(3000).Delay(200)});
-    main.state.request->calibrationsLeft = 2;
+    SetCalibrationsDue(main.state.request, 2);
     ASSERT_EQ(Fetch(server.Address(), 8000).kind, OUTCOME_READING);
     EXPECT_EQ(outcomes.size(), 3u) << "two calibrations, then the reading";
     EXPECT_NEAR(reading.offset / kMs, 2000.0, 5.0);
