@@ -222,10 +222,28 @@ BOOL MakeServiceRequest(const char *host, int protocol, int mode, DWORD limit,
     return TRUE;
 }
 
+/* The service manager, connected once for the life of the process: each
+   new connection costs more than the rest of a call to the service. */
+static SC_HANDLE ServiceManager(void)
+{
+    static SC_HANDLE manager;
+    SC_HANDLE known = (SC_HANDLE)InterlockedCompareExchangePointer((PVOID *)&manager, NULL, NULL);
+    if (known != NULL)
+        return known;
+    SC_HANDLE opened = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    if (opened == NULL)
+        return NULL;
+    known = (SC_HANDLE)InterlockedCompareExchangePointer((PVOID *)&manager, opened, NULL);
+    if (known == NULL)
+        return opened;
+    CloseServiceHandle(opened);
+    return known;
+}
+
 /* The process of the service while it runs, or why there is none. */
 static ServiceTrouble RunningServiceProcess(DWORD *processId)
 {
-    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    SC_HANDLE manager = ServiceManager();
     if (manager == NULL)
         return SERVICE_NOT_RUNNING;
     SC_HANDLE service = OpenServiceA(manager, TIME_SERVICE_NAME, SERVICE_QUERY_STATUS);
@@ -242,7 +260,6 @@ static ServiceTrouble RunningServiceProcess(DWORD *processId)
         }
         CloseServiceHandle(service);
     }
-    CloseServiceHandle(manager);
     return trouble;
 }
 
@@ -295,33 +312,48 @@ static HANDLE OpenPipeOnce(void)
                        flags, NULL);
 }
 
+/* The service's process still runs as the one the manager named: a
+   handle held on it keeps its id from going to another process meanwhile;
+   without one, the manager is asked again (which costs more than the rest
+   of the call). */
+static BOOL StillTheService(HANDLE process, DWORD serviceProcess)
+{
+    if (process != NULL)
+        return WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    DWORD again = 0;
+    return RunningServiceProcess(&again) == SERVICE_ANSWERED && again == serviceProcess;
+}
+
 /* The pipe's server end, opened for one request: its process must be the
-   running service's, as a careful client checks whom it talks to. */
+   running service's, as a careful client checks whom it talks to; while
+   the service is not running the pipe is not even opened. */
 static ServiceTrouble OpenServicePipe(HANDLE *pipe, ServiceAnswer *answer)
 {
     DWORD serviceProcess = 0;
     ServiceTrouble trouble = RunningServiceProcess(&serviceProcess);
     if (trouble != SERVICE_ANSWERED)
         return trouble;
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, serviceProcess);
     *pipe = OpenPipeOnce();
     if (*pipe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PIPE_BUSY
         && WaitNamedPipeA(TIME_SERVICE_PIPE, PIPE_WAIT_MS))
         *pipe = OpenPipeOnce();
-    if (*pipe == INVALID_HANDLE_VALUE)
-        return TroubleOfOpen(GetLastError(), answer);
-    ULONG serverProcess = 0;
-    DWORD mode = PIPE_READMODE_MESSAGE;
-    if (!GetNamedPipeServerProcessId(*pipe, &serverProcess)
-        || RunningServiceProcess(&serviceProcess) != SERVICE_ANSWERED
-        || serverProcess != serviceProcess) {
-        CloseHandle(*pipe);
-        return SERVICE_NOT_BELIEVED;
+    if (*pipe == INVALID_HANDLE_VALUE) {
+        trouble = TroubleOfOpen(GetLastError(), answer);
+    } else {
+        ULONG serverProcess = 0;
+        DWORD mode = PIPE_READMODE_MESSAGE;
+        if (!GetNamedPipeServerProcessId(*pipe, &serverProcess) || serverProcess != serviceProcess
+            || !StillTheService(process, serviceProcess))
+            trouble = SERVICE_NOT_BELIEVED;
+        else if (!SetNamedPipeHandleState(*pipe, &mode, NULL, NULL))
+            trouble = SERVICE_SILENT;
+        if (trouble != SERVICE_ANSWERED)
+            CloseHandle(*pipe);
     }
-    if (!SetNamedPipeHandleState(*pipe, &mode, NULL, NULL)) {
-        CloseHandle(*pipe);
-        return SERVICE_SILENT;
-    }
-    return SERVICE_ANSWERED;
+    if (process != NULL)
+        CloseHandle(process);
+    return trouble;
 }
 
 ServiceTrouble AskTimeService(const ServiceRequest *request, ServiceAnswer *answer,
