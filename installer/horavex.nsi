@@ -1,6 +1,8 @@
 ; The Horavex installer.  Built by the "installer" target:
-;   makensis -DTARGET=x86-unicode -DBIN=<folder of horavex.exe> -DOUTFILE=<setup.exe> horavex.nsi
-; Silent for deployment: setup.exe /S [/HOST=name] [/SNTP], uninstall.exe /S.
+;   makensis -DTARGET=x86-unicode -DBIN=<folder of horavex.exe> -DOUTFILE=<setup.exe>
+;            -DMBEDTLS_LICENSE=<Mbed TLS's LICENSE> horavex.nsi
+; Silent for deployment: setup.exe /S [/HOST=name] [/SNTP | /NTS] [/TRUST=ca.pem],
+; uninstall.exe /S.  Mbed TLS's licence text goes beside the program.
 ; It installs the time service (horavexsvc.exe, service HoravexTime) beside
 ; the program and starts it; the uninstaller stops and removes it.  The
 ; uninstaller keeps the settings (HKLM\Software\Quillmoor\Horavex, and the
@@ -11,6 +13,9 @@
 !define SETTINGS_KEY "Software\Quillmoor\Horavex"
 !ifndef TARGET
   !define TARGET "x86-unicode"
+!endif
+!ifndef MBEDTLS_LICENSE
+  !error "MBEDTLS_LICENSE names the licence text of the Mbed TLS linked in"
 !endif
 
 Target "${TARGET}"
@@ -38,9 +43,12 @@ VIAddVersionKey "LegalCopyright" "Copyright (c) Quillmoor"
 !include "nsDialogs.nsh"
 !include "WinMessages.nsh"
 
-; The time server and its protocol, from the page or /HOST= and /SNTP.
+; The time server and its protocol, from the page or /HOST= and /SNTP;
+; NTS and the machine's trust file for it from /NTS and /TRUST= only.
 Var Host
 Var Sntp
+Var Nts
+Var Trust
 Var HostField
 Var SntpBox
 
@@ -65,6 +73,14 @@ Function .onInit
   ${GetOptions} $0 "/SNTP" $1
   IfErrors +2
     StrCpy $Sntp 1
+  ClearErrors
+  ${GetOptions} $0 "/NTS" $1
+  IfErrors +2
+    StrCpy $Nts 1
+  ClearErrors
+  ${GetOptions} $0 "/TRUST=" $1
+  IfErrors +2
+    StrCpy $Trust $1
 FunctionEnd
 
 Function ServerPage
@@ -111,6 +127,7 @@ Section "Horavex"
   File "${BIN}\horavexsvc.exe"
   File /nonfatal "${BIN}\horavex.hlp"
   File /nonfatal "${BIN}\horavex.cnt"
+  File "/oname=mbedtls-license.txt" "${MBEDTLS_LICENSE}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   SetShellVarContext all
@@ -132,8 +149,13 @@ Section "Horavex"
     WriteRegStr HKLM "${SETTINGS_KEY}" "host" "$Host"
     WriteRegStr HKLM "${SETTINGS_KEY}\hosts" "host0" "$Host"
   ${EndIf}
-  ${If} $Sntp == 1
+  ${If} $Nts == 1
+    WriteRegDWORD HKLM "${SETTINGS_KEY}" "protocol" 2
+  ${ElseIf} $Sntp == 1
     WriteRegDWORD HKLM "${SETTINGS_KEY}" "protocol" 1
+  ${EndIf}
+  ${If} $Trust != ""
+    WriteRegStr HKLM "${SETTINGS_KEY}" "ntsTrust" "$Trust"
   ${EndIf}
 
   ; The time service, registered (or brought up to date) and started.
@@ -152,6 +174,7 @@ Section "Uninstall"
   Delete "$INSTDIR\horavex.hlp"
   Delete "$INSTDIR\horavex.cnt"
   Delete "$INSTDIR\horavex.gid"
+  Delete "$INSTDIR\mbedtls-license.txt"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
 

@@ -8,7 +8,7 @@ set -eu
 packages="cmake make g++-mingw-w64-i686 mingw-w64-i686-dev
           g++-mingw-w64-x86-64 mingw-w64-x86-64-dev googletest python3
           wine wine64 fonts-wine xvfb xauth iproute2 util-linux halibut nsis
-          chrony ntpsec-ntpdig"
+          chrony ntpsec-ntpdig dpkg-dev bzip2 xz-utils openssl libnettle8"
 optional="wine32:i386"
 
 as_root() {
@@ -29,9 +29,16 @@ install() {
         apt-get install -y -q --no-install-recommends "$@"
 }
 
+fetch_mbedtls() {
+    "$(dirname "$0")/mbedtls-source.sh"
+}
+
 missing=$(missing_of $packages)
 missing_optional=$(missing_of $optional)
-[ -z "$missing$missing_optional" ] && exit 0
+if [ -z "$missing$missing_optional" ]; then
+    fetch_mbedtls
+    exit 0
+fi
 
 echo "Installing:$missing$missing_optional"
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -49,3 +56,4 @@ fi
 if command -v systemctl >/dev/null 2>&1 && systemctl is-active --quiet chrony 2>/dev/null; then
     as_root systemctl stop chrony || true
 fi
+fetch_mbedtls

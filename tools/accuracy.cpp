@@ -54,7 +54,7 @@ LRESULT CALLBACK OwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 bool Fetch(HWND window, TimeRequest *request, const char *host, int protocol, BOOL viaService,
            const StringList *others)
 {
-    FetchOrder order = {host, protocol, TIME_PORT, 0, viaService, NULL, 1, NULL, NULL};
+    FetchOrder order = {host, protocol, TIME_PORT, 0, viaService, NULL, 1, NULL, NULL, NULL};
     if (others != NULL) {
         order.sources = others->itemCount + 1;
         order.hosts = others;

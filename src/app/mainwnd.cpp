@@ -255,6 +255,8 @@ static BOOL ReleaseAppState(HWND window)
     state->host = NULL;
     free(state->logPath);
     state->logPath = NULL;
+    free(state->ntsTrust);
+    state->ntsTrust = NULL;
     StringListClear(&state->hosts);
     free(state);
     return saved;

@@ -14,6 +14,7 @@ struct StringList {
 /* protocol: how the time is asked for. */
 #define PROTOCOL_TIME 0
 #define PROTOCOL_SNTP 1
+#define PROTOCOL_NTS 2
 
 /* The one record of settings and request state, owned by the main window. */
 struct AppState {
@@ -34,10 +35,14 @@ struct AppState {
     HCURSOR busyCursor;
     UINT_PTR autoCloseTimer;
     StringList hosts;
-    /* 0: the Time protocol over TCP 37; 1: SNTP over UDP 123. */
+    /* 0: the Time protocol over TCP 37; 1: SNTP over UDP 123; 2: NTS
+       (NTS-KE over TLS 4460, then authenticated NTPv4). */
     int protocol;
-    /* How many servers a fetch asks over SNTP: 1 to 8. */
+    /* How many servers a fetch asks over SNTP or NTS: 1 to 8. */
     int sources;
+    /* A PEM file of further roots NTS servers' certificates may lead to:
+       named by the machine's settings alone. */
+    char *ntsTrust;
     /* logPath was stored as REG_EXPAND_SZ: it names environment variables,
        expanded when the log is opened, and is written back so. */
     int logPathExpands;

@@ -59,6 +59,8 @@ struct TimeSample {
     char whyNotSet[TEXT_BUFFER_SIZE];
     /* SNTP: the round trip in ticks (lag is it in milliseconds). */
     LONGLONG delay;
+    /* NTS: every server the reading is of proved its replies. */
+    BOOL authenticated;
     /* Of a fetch that asked several servers (sourceCount 0 for one): each
        server asked, and how many answered and agreed; the offset and the
        delay are the agreeing servers' combined. */

@@ -125,6 +125,9 @@ static BOOL FormatLogLine(const AppState *state, const TimeSample *sample, const
                             times.serverSeconds, times.localSeconds, times.difference,
                             (unsigned long)sample->lag, (unsigned long)sample->connectTime, label);
     if (state->logOpts != SHORT_LOG && length > 0) {
+        /* NTS: the reading was proved to be the server's. */
+        if (sample->authenticated)
+            length += FormatText(line + length, size - (size_t)length, "\tauthenticated");
         length += AppendSources(sample, line + length, size - (size_t)length);
         length += FormatText(line + length, size - (size_t)length, "\n");
     }

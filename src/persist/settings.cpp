@@ -217,6 +217,17 @@ static BOOL OpenMachineKey(const char *path, HKEY *key)
            || OpenExistingKey(HKEY_LOCAL_MACHINE, path, key);
 }
 
+/* A trust anchor for NTS: only the machine's key may name one, never a
+   user's copy. */
+static void ReadMachineTrust(HKEY machineKey, AppState *state)
+{
+    DWORD type = REG_SZ;
+    free(state->ntsTrust);
+    state->ntsTrust = NULL;
+    if (machineKey != NULL && ReadText(machineKey, "ntsTrust", &type) && type != REG_MULTI_SZ)
+        state->ntsTrust = strdup(textBuffer);
+}
+
 BOOL ReadSettingsFrom(AppState *state, HKEY machineKey, HKEY userKey)
 {
     SetDefaults(state);
@@ -224,6 +235,7 @@ BOOL ReadSettingsFrom(AppState *state, HKEY machineKey, HKEY userKey)
         ReadMainValues(machineKey, state);
     if (userKey != NULL)
         ReadMainValues(userKey, state);
+    ReadMachineTrust(machineKey, state);
     return state->host == NULL || state->host[0] == '\0';
 }
 

@@ -9,6 +9,7 @@
 #include "persist/settings.h"
 #include "timeclient/adjustlimit.h"
 #include "timeclient/clock.h"
+#include "timeclient/ntske.h"
 #include "timeclient/request.h"
 #include "timeclient/resolve.h"
 #include "timeclient/sntp.h"
@@ -48,6 +49,7 @@ struct Order {
     const ServiceRequest *request;
     DWORD startTick;
     HANDLE stops[2];
+    int protocol;
 };
 
 static DWORD TimeLeft(const Order *order)
@@ -140,6 +142,7 @@ static void PutReading(ServiceAnswer *answer, const TimeSample *sample)
     answer->lag = sample->lag;
     answer->connectTime = sample->connectTime;
     lstrcpynA(answer->label, TextOrEmpty(sample->label), sizeof answer->label);
+    answer->authenticated = sample->authenticated;
     answer->sourceCount = sample->sourceCount;
     answer->sourcesAnswered = sample->sourcesAnswered;
     answer->sourcesAgreeing = sample->sourcesAgreeing;
@@ -198,9 +201,11 @@ struct Lookups {
    same. */
 static Waited LookUpWithin(const Order *order, Lookups *lookups)
 {
-    BOOL sntp = order->request->protocol != PROTOCOL_TIME;
-    u_short port = sntp ? SNTP_PORT : TIME_PORT;
-    int type = sntp ? SOCK_DGRAM : SOCK_STREAM;
+    int protocol = order->protocol;
+    u_short port = protocol == PROTOCOL_SNTP ? SNTP_PORT
+                   : protocol == PROTOCOL_NTS ? NTS_KE_PORT
+                                              : TIME_PORT;
+    int type = protocol == PROTOCOL_SNTP ? SOCK_DGRAM : SOCK_STREAM;
     BackgroundJob *jobs[1 + MOST_SOURCES];
     int pending = 0;
     for (int i = 0; i < lookups->count; i++) {
@@ -271,12 +276,13 @@ static void ExchangeAndSet(const Order *order, const Lookups *lookups, int sourc
     FetchOrder fetch;
     memset(&fetch, 0, sizeof fetch);
     fetch.host = lookups->names[0];
-    fetch.protocol = order->request->protocol;
+    fetch.protocol = order->protocol;
     fetch.port = TIME_PORT;
     fetch.addresses = &lookups->addresses[0];
     fetch.sources = sources;
     fetch.hosts = &entries;
     fetch.entryAddresses = &lookups->addresses[1];
+    fetch.ntsTrust = machine->ntsTrust;
     RequestOutcome outcome;
     /* Nothing goes to the server for a client that left meanwhile. */
     const char *why = WhyNotNow(order);
@@ -297,7 +303,7 @@ static void ExchangeAndSet(const Order *order, const Lookups *lookups, int sourc
 static void TakeReadingAndSet(const Order *order, const char *host, const AppState *machine,
                               ServiceAnswer *answer)
 {
-    int sources = order->request->protocol == PROTOCOL_TIME ? 1 : machine->sources;
+    int sources = order->protocol == PROTOCOL_TIME ? 1 : machine->sources;
     Lookups lookups;
     char text[SERVICE_TEXT_SIZE];
     char shown[SERVICE_HOST_SIZE];
@@ -336,7 +342,7 @@ static void TakeReadingAndSet(const Order *order, const char *host, const AppSta
 void ServeTimeOrder(const ServiceRequest *request, ServiceAnswer *answer, HANDLE clientGone,
                     HANDLE stopEvent)
 {
-    Order order = {request, GetTickCount(), {stopEvent, clientGone}};
+    Order order = {request, GetTickCount(), {stopEvent, clientGone}, request->protocol};
     memset(answer, 0, sizeof *answer);
     AppState machine;
     memset(&machine, 0, sizeof machine);
@@ -345,6 +351,10 @@ void ServeTimeOrder(const ServiceRequest *request, ServiceAnswer *answer, HANDLE
     EnterCriticalSection(&settingsLock);
     LoadMachineSettings(&machine, &userHosts);
     LeaveCriticalSection(&settingsLock);
+    /* Where the machine chose NTS a user cannot trade it for a protocol
+       anyone on the path could answer. */
+    if (machine.protocol == PROTOCOL_NTS)
+        order.protocol = PROTOCOL_NTS;
     if (!ChosenSpelling(&machine, userHosts, request->host, host, sizeof host))
         Refuse(answer, "the host is not one the administrator chose");
     else if (WhyNotNow(&order) != NULL)
@@ -353,5 +363,6 @@ void ServeTimeOrder(const ServiceRequest *request, ServiceAnswer *answer, HANDLE
         TakeReadingAndSet(&order, host, &machine, answer);
     free(machine.host);
     free(machine.logPath);
+    free(machine.ntsTrust);
     StringListClear(&machine.hosts);
 }

@@ -1,12 +1,13 @@
 /* A fetch without a window (the time service's): its sockets signal one
-   event, and RunRequest waits on it, on the fetch's deadlines and on its
-   stop events in the caller's own thread.  It looks names up at once: its
-   caller waits in a thread of its own anyway. */
+   event, and RunRequest waits on it, on its key exchanges' threads, on the
+   fetch's deadlines and on its stop events in the caller's own thread.  It
+   looks names up at once: its caller waits in a thread of its own anyway. */
 #include "timeclient/fetchrecord.h"
 
 #include <string.h>
 
 #define MOST_STOPS 4
+#define MOST_WAITS (MOST_STOPS + 1 + MOST_EXCHANGES)
 
 static BOOL WatchByEvent(void *context, SOCKET sock, long events)
 {
@@ -100,13 +101,20 @@ OutcomeKind RunRequest(TimeRequest *request, const HANDLE *stops, int stopCount,
             if (due < left)
                 wait = due > 0 ? (DWORD)due : 0;
         }
-        HANDLE handles[MOST_STOPS + 1];
+        HANDLE handles[MOST_WAITS];
+        int working[MOST_EXCHANGES];
         for (int i = 0; i < stopCount; i++)
             handles[i] = stops[i];
         BOOL watching = request->socketEvent != NULL && AnySocketOpen(request);
         if (watching)
             handles[stopCount] = request->socketEvent;
         DWORD count = (DWORD)stopCount + (watching ? 1 : 0);
+        DWORD firstWork = count;
+        for (int i = 0; i < request->exchangeCount; i++)
+            if (request->exchanges[i].job != NULL) {
+                working[count - firstWork] = i;
+                handles[count++] = JobDoneEvent(request->exchanges[i].job);
+            }
         DWORD woken = WAIT_TIMEOUT;
         if (count != 0)
             woken = WaitForMultipleObjects(count, handles, FALSE, wait);
@@ -120,8 +128,12 @@ OutcomeKind RunRequest(TimeRequest *request, const HANDLE *stops, int stopCount,
                 continue;
             ResetOutcome(outcome);
             kind = OnFetchTimer(request, outcome);
-        } else if (woken == WAIT_OBJECT_0 + (DWORD)stopCount) {
+        } else if (watching && woken == WAIT_OBJECT_0 + (DWORD)stopCount) {
             kind = OnSocketEvents(request, outcome);
+        } else if (woken >= WAIT_OBJECT_0 + firstWork && woken < WAIT_OBJECT_0 + count) {
+            ResetOutcome(outcome);
+            const Exchange *done = &request->exchanges[working[woken - WAIT_OBJECT_0 - firstWork]];
+            kind = OnFetchWorkDone(request, done->jobTag, outcome);
         } else {
             ResetOutcome(outcome);
             FormatText(outcome->report, sizeof outcome->report, "horavex: could not wait");

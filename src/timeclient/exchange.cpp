@@ -4,8 +4,12 @@
 
 #include <string.h>
 
+#include <ntsecapi.h>
+
 #include "base/precisetime.h"
 #include "timeclient/manners.h"
+#include "timeclient/ntsjar.h"
+#include "timeclient/ntske.h"
 #include "timeclient/sockerr.h"
 
 #define TIME_EVENTS (FD_READ | FD_CONNECT | FD_CLOSE)
@@ -32,7 +36,8 @@ static const char *ShownName(const Exchange *exchange, char *shown, size_t size)
 
 BOOL ExchangeWaits(const Exchange *exchange)
 {
-    return exchange->phase == PHASE_RESOLVING || exchange->phase == PHASE_SPACED
+    return exchange->phase == PHASE_RESOLVING || exchange->phase == PHASE_KEYING
+           || exchange->phase == PHASE_SPACED
            || exchange->phase == PHASE_CONNECTING || exchange->phase == PHASE_SENT;
 }
 
@@ -88,11 +93,13 @@ static void NoteSocketError(Exchange *exchange, int code)
                  ShownName(exchange, name, sizeof name), code, SocketErrorText(code));
 }
 
-/* A socket for the address in use, its notifications going to the owner. */
-static BOOL OpenExchangeSocket(TimeRequest *request, Exchange *exchange)
+/* A socket for the address (SNTP and NTS: its NTPv4 server), its
+   notifications going to the owner. */
+static BOOL OpenExchangeSocket(TimeRequest *request, Exchange *exchange,
+                               const SOCKADDR_STORAGE *address)
 {
-    BOOL sntp = request->protocol == PROTOCOL_SNTP;
-    exchange->sock = socket(AddressInUse(exchange)->ss_family, sntp ? SOCK_DGRAM : SOCK_STREAM,
+    BOOL sntp = request->protocol != PROTOCOL_TIME;
+    exchange->sock = socket(address->ss_family, sntp ? SOCK_DGRAM : SOCK_STREAM,
                             sntp ? IPPROTO_UDP : IPPROTO_TCP);
     if (exchange->sock == INVALID_SOCKET) {
         FailExchange(exchange, FAILURE_SOCKET, WSAGetLastError(), "horavex: could not get socket");
@@ -105,11 +112,37 @@ static BOOL OpenExchangeSocket(TimeRequest *request, Exchange *exchange)
     return FALSE;
 }
 
-/* The packet goes, and the time limit for its answer starts. */
+/* The server the packets go to: NTS's from its key exchange. */
+static const SOCKADDR_STORAGE *PacketAddress(const TimeRequest *request, const Exchange *exchange)
+{
+    return request->protocol == PROTOCOL_NTS ? &exchange->ntpAddress : AddressInUse(exchange);
+}
+
+static int PacketAddressLength(const TimeRequest *request, const Exchange *exchange)
+{
+    return request->protocol == PROTOCOL_NTS ? exchange->ntpAddressLength
+                                             : exchange->addresses.lengths[exchange->addressIndex];
+}
+
+static BOOL HasNtsCookie(const Exchange *exchange);
+static BOOL StartKeyExchange(TimeRequest *request, Exchange *exchange);
+static BOOL SendNtsPacket(Exchange *exchange, ServerManners *manners);
+
+/* The packet goes, and the time limit for its answer starts.  NTS
+   cookies that ran out while the packet waited make a key exchange
+   first. */
 static BOOL SendPacket(TimeRequest *request, Exchange *exchange)
 {
-    ServerManners *manners = MannersOfAddress(AddressInUse(exchange));
-    if (manners == NULL || !SendSntpRequest(exchange->sock, &exchange->sntp, manners)) {
+    if (request->protocol == PROTOCOL_NTS && !HasNtsCookie(exchange)) {
+        CloseExchange(request, exchange);
+        return StartKeyExchange(request, exchange);
+    }
+    ServerManners *manners = MannersOfAddress(PacketAddress(request, exchange));
+    BOOL sent = manners != NULL
+                && (request->protocol == PROTOCOL_NTS
+                        ? SendNtsPacket(exchange, manners)
+                        : SendSntpRequest(exchange->sock, &exchange->sntp, manners));
+    if (!sent) {
         NoteSocketError(exchange, WSAGetLastError());
         return FALSE;
     }
@@ -127,7 +160,7 @@ static BOOL TrySntpAddress(TimeRequest *request, Exchange *exchange)
 {
     char name[TEXT_BUFFER_SIZE];
     DWORD waitMs = 0;
-    ServerManners *manners = MannersOfAddress(AddressInUse(exchange));
+    ServerManners *manners = MannersOfAddress(PacketAddress(request, exchange));
     DWORD longestWaitMs =
         AlternativesRemain(request, exchange) ? SNTP_SPACING_MS : SNTP_LONGEST_WAIT_MS;
     ShownName(exchange, name, sizeof name);
@@ -142,11 +175,11 @@ static BOOL TrySntpAddress(TimeRequest *request, Exchange *exchange)
         exchange->socketError = 0;
         return FALSE;
     }
-    if (!OpenExchangeSocket(request, exchange))
+    if (!OpenExchangeSocket(request, exchange, PacketAddress(request, exchange)))
         return FALSE;
     /* Connected, the stack drops datagrams from any other address or port. */
-    if (connect(exchange->sock, (const struct sockaddr *)AddressInUse(exchange),
-                exchange->addresses.lengths[exchange->addressIndex])
+    if (connect(exchange->sock, (const struct sockaddr *)PacketAddress(request, exchange),
+                PacketAddressLength(request, exchange))
         != 0) {
         NoteSocketError(exchange, WSAGetLastError());
         return FALSE;
@@ -160,7 +193,7 @@ static BOOL TrySntpAddress(TimeRequest *request, Exchange *exchange)
 
 static BOOL TryTimeAddress(TimeRequest *request, Exchange *exchange)
 {
-    if (!OpenExchangeSocket(request, exchange))
+    if (!OpenExchangeSocket(request, exchange, AddressInUse(exchange)))
         return FALSE;
     /* Non-blocking: the outcome arrives as FD_CONNECT. */
     connect(exchange->sock, (const struct sockaddr *)AddressInUse(exchange),
@@ -170,6 +203,188 @@ static BOOL TryTimeAddress(TimeRequest *request, Exchange *exchange)
     if (AlternativesRemain(request, exchange))
         SetDue(request, exchange, ADDRESS_TIME_LIMIT_MS);
     return TRUE;
+}
+
+static void AddressFailed(TimeRequest *request, Exchange *exchange);
+
+/* NTS: a key exchange beside the owner, and the NTPv4 server it names. */
+struct KeyExchangeWork {
+    char name[TEXT_BUFFER_SIZE];
+    SOCKADDR_STORAGE address;
+    int addressLength;
+    char trust[MAX_PATH];
+    NtsKeResult result;
+    SOCKADDR_STORAGE ntpAddress;
+    int ntpAddressLength;
+    int lookupError;
+};
+
+/* The NTPv4 server the key exchange named (in its own family where the
+   name has one), or its own address, at the port it named or 123. */
+static void FindNtpServer(KeyExchangeWork *work)
+{
+    u_short port = (u_short)(work->result.port != 0 ? work->result.port : SNTP_PORT);
+    if (work->result.server[0] == '\0') {
+        work->ntpAddress = work->address;
+        work->ntpAddressLength = work->addressLength;
+        SetAddressPort(&work->ntpAddress, port);
+        return;
+    }
+    ServerAddresses found;
+    work->lookupError = ResolveServer(work->result.server, port, SOCK_DGRAM, &found);
+    if (work->lookupError != 0)
+        return;
+    int chosen = 0;
+    for (int i = 0; i < found.count; i++)
+        if (found.items[i].ss_family == work->address.ss_family) {
+            chosen = i;
+            break;
+        }
+    work->ntpAddress = found.items[chosen];
+    work->ntpAddressLength = found.lengths[chosen];
+}
+
+static void ExchangeKeys(void *data, HANDLE dropped)
+{
+    KeyExchangeWork *work = (KeyExchangeWork *)data;
+    RunNtsKeyExchange(work->name, &work->address, work->addressLength,
+                      work->trust[0] != '\0' ? work->trust : NULL, NTS_KE_TIME_LIMIT_MS, dropped,
+                      &work->result);
+    if (work->result.failure == NTS_KE_DONE)
+        FindNtpServer(work);
+}
+
+/* No cookies for the server: a key exchange first. */
+static BOOL StartKeyExchange(TimeRequest *request, Exchange *exchange)
+{
+    KeyExchangeWork work;
+    memset(&work, 0, sizeof work);
+    lstrcpynA(work.name, exchange->keName, sizeof work.name);
+    work.address = *AddressInUse(exchange);
+    work.addressLength = exchange->addresses.lengths[exchange->addressIndex];
+    lstrcpynA(work.trust, request->ntsTrust, sizeof work.trust);
+    exchange->phase = PHASE_KEYING;
+    exchange->hasDue = FALSE;
+    exchange->jobTag = NextTag(request);
+    exchange->job = StartBackgroundJob(ExchangeKeys, &work, sizeof work,
+                                       request->transport->workDone, request->context,
+                                       exchange->jobTag);
+    if (exchange->job != NULL)
+        return TRUE;
+    FailExchange(exchange, FAILURE_SOCKET, WSA_NOT_ENOUGH_MEMORY,
+                 "horavex: could not start a key exchange");
+    return FALSE;
+}
+
+/* NTS: with cookies in hand the packet goes (or waits out its spacing);
+   without, the key exchange comes first. */
+static BOOL TryNtsAddress(TimeRequest *request, Exchange *exchange)
+{
+    NtsJarEntry *entry = FindNtsServer(exchange->keName, AddressInUse(exchange));
+    if (entry == NULL || entry->cookieCount == 0)
+        return StartKeyExchange(request, exchange);
+    exchange->ntpAddress = entry->ntpAddress;
+    exchange->ntpAddressLength = entry->ntpAddressLength;
+    return TrySntpAddress(request, exchange);
+}
+
+static BOOL RandomBytes(BYTE *out, ULONG size)
+{
+    return RtlGenRandom(out, size);
+}
+
+static BOOL HasNtsCookie(const Exchange *exchange)
+{
+    NtsJarEntry *entry = FindNtsServer(exchange->keName, AddressInUse(exchange));
+    return entry != NULL && entry->cookieCount > 0;
+}
+
+/* One cookie, used once, for a request with a fresh identifier and
+   nonce. */
+static BOOL SendNtsPacket(Exchange *exchange, ServerManners *manners)
+{
+    NtsJarEntry *entry = FindNtsServer(exchange->keName, AddressInUse(exchange));
+    NtsCookie cookie;
+    if (entry == NULL || !TakeNtsCookie(entry, &cookie)) {
+        WSASetLastError(WSAENOBUFS);
+        return FALSE;
+    }
+    BYTE nonce[NTS_NONCE_SIZE];
+    BYTE packet[LARGEST_DATAGRAM];
+    exchange->nts.sawForgery = FALSE;
+    exchange->sntp.cookie = NewSntpCookie();
+    int length = 0;
+    if (RandomBytes(exchange->nts.uid, sizeof exchange->nts.uid)
+        && RandomBytes(nonce, sizeof nonce))
+        length = BuildNtsRequest(packet, sizeof packet, exchange->sntp.cookie, &exchange->nts,
+                                 &cookie, NtsCookiesToAsk(entry->cookieCount, cookie.length),
+                                 entry->keys.c2s, nonce);
+    SecureZeroMemory(&cookie, sizeof cookie);
+    if (length == 0) {
+        WSASetLastError(WSAEMSGSIZE);
+        return FALSE;
+    }
+    return SendSntpPacket(exchange->sock, &exchange->sntp, manners, packet, length);
+}
+
+/* Why a key exchange gave no keys, in the program's words. */
+static void NoteKeyFailure(Exchange *exchange, const NtsKeResult *result)
+{
+    char name[TEXT_BUFFER_SIZE];
+    ShownName(exchange, name, sizeof name);
+    switch (result->failure) {
+    case NTS_KE_NO_CONNECTION:
+        FailExchange(exchange, FAILURE_EXCHANGE, result->socketError,
+                     "No secure connection to: %s (%s: %d: %s)", name, result->reason,
+                     result->socketError, SocketErrorText(result->socketError));
+        break;
+    case NTS_KE_NOT_TRUSTED:
+        FailExchange(exchange, FAILURE_EXCHANGE, 0, "Certificate not trusted: %s (%s)", name,
+                     result->reason);
+        break;
+    case NTS_KE_WRONG_NAME:
+        FailExchange(exchange, FAILURE_EXCHANGE, 0, "Certificate not for: %s", name);
+        break;
+    case NTS_KE_NO_NTS:
+        FailExchange(exchange, FAILURE_EXCHANGE, 0, "No NTS at: %s (%s)", name, result->reason);
+        break;
+    default:
+        FailExchange(exchange, FAILURE_EXCHANGE, 0, "No secure connection to: %s (%s)", name,
+                     result->reason);
+        break;
+    }
+}
+
+void OnExchangeKeyed(TimeRequest *request, Exchange *exchange, RequestOutcome *)
+{
+    KeyExchangeWork *work = (KeyExchangeWork *)FinishedJobData(exchange->job);
+    NtsJarEntry *entry = NULL;
+    char name[TEXT_BUFFER_SIZE];
+    if (work->result.failure != NTS_KE_DONE) {
+        NoteKeyFailure(exchange, &work->result);
+    } else if (work->lookupError != 0) {
+        FailExchange(exchange, FAILURE_EXCHANGE, work->lookupError,
+                     "No NTS at: %s (its NTPv4 server %s is unknown)",
+                     ShownName(exchange, name, sizeof name), work->result.server);
+    } else {
+        entry = KeepNtsServer(exchange->keName, AddressInUse(exchange), &work->result,
+                              &work->ntpAddress, work->ntpAddressLength);
+        if (entry == NULL)
+            FailExchange(exchange, FAILURE_SOCKET, WSA_NOT_ENOUGH_MEMORY,
+                         "horavex: could not keep the keys");
+    }
+    /* Nothing of the keys stays in memory that is given back. */
+    SecureZeroMemory(&work->result.keys, sizeof work->result.keys);
+    SecureZeroMemory(work->result.cookies, sizeof work->result.cookies);
+    ReleaseBackgroundJob(exchange->job);
+    exchange->job = NULL;
+    if (entry != NULL) {
+        exchange->ntpAddress = entry->ntpAddress;
+        exchange->ntpAddressLength = entry->ntpAddressLength;
+        if (TrySntpAddress(request, exchange))
+            return;
+    }
+    AddressFailed(request, exchange);
 }
 
 /* Of a fetch that asks several servers, its first round asks no address
@@ -195,8 +410,9 @@ static void TryAddresses(TimeRequest *request, Exchange *exchange)
         if (AskedAlready(request, AddressInUse(exchange)))
             continue;
         exchange->tried++;
-        BOOL underWay = request->protocol == PROTOCOL_SNTP ? TrySntpAddress(request, exchange)
-                                                           : TryTimeAddress(request, exchange);
+        BOOL underWay = request->protocol == PROTOCOL_SNTP  ? TrySntpAddress(request, exchange)
+                        : request->protocol == PROTOCOL_NTS ? TryNtsAddress(request, exchange)
+                                                            : TryTimeAddress(request, exchange);
         if (underWay)
             return;
         CloseExchange(request, exchange);
@@ -310,11 +526,12 @@ static void OnTimeSocket(TimeRequest *request, Exchange *exchange, long event, i
     TakeExchangeReading(request, exchange);
 }
 
-static void NoteVerdict(Exchange *exchange, SntpVerdict verdict, const char *reason)
+static void NoteVerdict(const TimeRequest *request, Exchange *exchange, SntpVerdict verdict,
+                        const char *reason)
 {
     char name[TEXT_BUFFER_SIZE];
     ShownName(exchange, name, sizeof name);
-    const ServerManners *manners = MannersOfAddress(AddressInUse(exchange));
+    const ServerManners *manners = MannersOfAddress(PacketAddress(request, exchange));
     switch (verdict) {
     case SNTP_UNSYNCHRONISED:
         FailExchange(exchange, FAILURE_EXCHANGE, 0, "Not synchronised: %s (%s)", name, reason);
@@ -351,6 +568,19 @@ static void KeepBest(Exchange *exchange, const SntpMeasure *measure)
     exchange->best.rootDispersion = measure->rootDispersion;
 }
 
+/* A good reply's measure is the exchange's reading. */
+static void TakeSntpMeasure(TimeRequest *request, Exchange *exchange, const SntpMeasure *measure)
+{
+    TimeSample *sample = &exchange->sample;
+    sample->precise = TRUE;
+    sample->localClock = measure->localClock;
+    sample->offset = measure->offset;
+    sample->delay = measure->delay;
+    sample->lag = (DWORD)TicksToMs(measure->delay);
+    KeepBest(exchange, measure);
+    TakeExchangeReading(request, exchange);
+}
+
 static void OnSntpSocket(TimeRequest *request, Exchange *exchange, long event, int error)
 {
     /* A port that nothing listens on comes back as an error of the socket. */
@@ -364,7 +594,7 @@ static void OnSntpSocket(TimeRequest *request, Exchange *exchange, long event, i
     SntpReply reply;
     SntpMeasure measure;
     int socketError = 0;
-    ServerManners *manners = MannersOfAddress(AddressInUse(exchange));
+    ServerManners *manners = MannersOfAddress(PacketAddress(request, exchange));
     SntpVerdict verdict = ReceiveSntpReply(exchange->sock, &exchange->sntp, manners,
                                            request->periodMs, &reply, &measure, &socketError);
     if (socketError != 0)
@@ -372,25 +602,108 @@ static void OnSntpSocket(TimeRequest *request, Exchange *exchange, long event, i
     else if (verdict == SNTP_NOT_OURS)
         return;
     else if (verdict != SNTP_GOOD)
-        NoteVerdict(exchange, verdict, reply.reason);
+        NoteVerdict(request, exchange, verdict, reply.reason);
     if (socketError != 0 || verdict != SNTP_GOOD) {
         AddressFailed(request, exchange);
         return;
     }
-    TimeSample *sample = &exchange->sample;
-    sample->precise = TRUE;
-    sample->localClock = measure.localClock;
-    sample->offset = measure.offset;
-    sample->delay = measure.delay;
-    sample->lag = (DWORD)TicksToMs(measure.delay);
-    KeepBest(exchange, &measure);
-    TakeExchangeReading(request, exchange);
+    TakeSntpMeasure(request, exchange, &measure);
+}
+
+/* A reading under NTS is believed only while the certificate was valid
+   at the time the server gives: checked here, since the clock may be far
+   off. */
+static BOOL ValidAtServerTime(Exchange *exchange, const SntpMeasure *measure)
+{
+    NtsJarEntry *entry = FindNtsServer(exchange->keName, AddressInUse(exchange));
+    LONGLONG now = measure->localClock + measure->offset;
+    char name[TEXT_BUFFER_SIZE];
+    if (entry == NULL || entry->notAfter == 0
+        || (now >= entry->notBefore && now <= entry->notAfter))
+        return TRUE;
+    FailExchange(exchange, FAILURE_EXCHANGE, 0, "Certificate not valid at the server's time: %s (%s)",
+                 ShownName(exchange, name, sizeof name),
+                 now < entry->notBefore ? "not yet valid" : "expired");
+    return FALSE;
+}
+
+/* NTS: a reply counts only with our identifier and the server's seal;
+   one changed on the way is left unread (the real one may follow), and is
+   what the time limit then reports.  A NAK (the server changed its keys)
+   makes one new key exchange in the same fetch. */
+static void OnNtsSocket(TimeRequest *request, Exchange *exchange, long event, int error)
+{
+    if (error != 0) {
+        NoteSocketError(exchange, error);
+        AddressFailed(request, exchange);
+        return;
+    }
+    BYTE packet[LARGEST_DATAGRAM];
+    LONGLONG arrived = 0;
+    SntpReply reply;
+    int socketError = 0;
+    if (event != FD_READ)
+        return;
+    int length = ReceiveSntpDatagram(exchange->sock, packet, &arrived, &reply, &socketError);
+    if (socketError != 0) {
+        NoteSocketError(exchange, socketError);
+        AddressFailed(request, exchange);
+        return;
+    }
+    if (length < 0 || exchange->phase != PHASE_SENT
+        || CheckSntpReply(packet, length, exchange->sntp.cookie, exchange->sntp.answered, &reply)
+               == SNTP_NOT_OURS)
+        return;
+    NtsJarEntry *entry = FindNtsServer(exchange->keName, AddressInUse(exchange));
+    NtsCookie cookies[NTS_MOST_COOKIES];
+    int cookieCount = 0;
+    NtsCheck check = entry != NULL ? CheckNtsReply(packet, length, &exchange->nts,
+                                                   entry->keys.s2c, cookies, &cookieCount)
+                                   : NTS_OTHERS;
+    if (check == NTS_OTHERS)
+        return;
+    if (check == NTS_NOT_AUTHENTIC) {
+        exchange->nts.sawForgery = TRUE;
+        return;
+    }
+    if (check == NTS_NAK) {
+        DropNtsCookies(entry);
+        char name[TEXT_BUFFER_SIZE];
+        if (!exchange->rekeyed) {
+            exchange->rekeyed = TRUE;
+            CloseExchange(request, exchange);
+            if (StartKeyExchange(request, exchange))
+                return;
+        } else {
+            FailExchange(exchange, FAILURE_EXCHANGE, 0,
+                         "Refused by: %s (NTSN): its new keys were refused too",
+                         ShownName(exchange, name, sizeof name));
+        }
+        AddressFailed(request, exchange);
+        return;
+    }
+    AddNtsCookies(entry, cookies, cookieCount);
+    SecureZeroMemory(cookies, sizeof cookies);
+    SntpMeasure measure;
+    ServerManners *manners = MannersOfAddress(&exchange->ntpAddress);
+    SntpVerdict verdict = TakeSntpReply(packet, length, arrived, &exchange->sntp, manners,
+                                        request->periodMs, &reply, &measure);
+    if (verdict != SNTP_GOOD)
+        NoteVerdict(request, exchange, verdict, reply.reason);
+    if (verdict != SNTP_GOOD || !ValidAtServerTime(exchange, &measure)) {
+        AddressFailed(request, exchange);
+        return;
+    }
+    TakeSntpMeasure(request, exchange, &measure);
+    exchange->sample.authenticated = TRUE;
 }
 
 void OnExchangeSocket(TimeRequest *request, Exchange *exchange, long event, int error,
                       RequestOutcome *)
 {
-    if (request->protocol == PROTOCOL_SNTP)
+    if (request->protocol == PROTOCOL_NTS)
+        OnNtsSocket(request, exchange, event, error);
+    else if (request->protocol == PROTOCOL_SNTP)
         OnSntpSocket(request, exchange, event, error);
     else
         OnTimeSocket(request, exchange, event, error);
@@ -406,7 +719,8 @@ void OnExchangeDue(TimeRequest *request, Exchange *exchange, RequestOutcome *)
             return;
         break;
     case PHASE_SENT:
-        FailExchange(exchange, FAILURE_EXCHANGE, 0, "No answer from: %s",
+        FailExchange(exchange, FAILURE_EXCHANGE, 0,
+                     exchange->nts.sawForgery ? "Reply not authenticated: %s" : "No answer from: %s",
                      ShownName(exchange, name, sizeof name));
         break;
     case PHASE_CONNECTING:

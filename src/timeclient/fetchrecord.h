@@ -11,6 +11,8 @@
 #include "base/backgroundjob.h"
 #include "base/textfmt.h"
 #include "base/timesample.h"
+#include "timeclient/ntske.h"
+#include "timeclient/ntsntp.h"
 #include "timeclient/outcome.h"
 #include "timeclient/request.h"
 #include "timeclient/resolve.h"
@@ -28,6 +30,7 @@
 /* Where one exchange is; exactly one at a time. */
 enum ExchangePhase {
     PHASE_RESOLVING,  /* its name is looked up beside the owner */
+    PHASE_KEYING,     /* NTS: its key exchange runs beside the owner */
     PHASE_SPACED,     /* its socket is ready; the packet waits out the spacing or a hold */
     PHASE_CONNECTING, /* the Time protocol's connection is under way */
     PHASE_SENT,       /* the packet went (or the connection came): the answer is awaited */
@@ -40,8 +43,10 @@ enum ExchangePhase {
    host when several servers are asked. */
 struct Exchange {
     ExchangePhase phase;
-    /* As reports name it: the name, or the address's text. */
+    /* As reports name it: the name, or the address's text; and the name
+       an NTS server's certificate must name. */
     char name[TEXT_BUFFER_SIZE];
+    char keName[TEXT_BUFFER_SIZE];
     BOOL walks;
     ServerAddresses addresses;
     int addressIndex;
@@ -66,6 +71,12 @@ struct Exchange {
     LONGLONG bestDelay;
     /* Another name of a server this fetch asks already: counted once. */
     BOOL duplicate;
+    /* NTS: the NTPv4 server its key exchange named, the request's own,
+       and whether this fetch made a new key exchange after a NAK. */
+    SOCKADDR_STORAGE ntpAddress;
+    int ntpAddressLength;
+    NtsRequestState nts;
+    BOOL rekeyed;
     FailureKind failure;
     int socketError;
     char report[TEXT_BUFFER_SIZE];
@@ -91,6 +102,7 @@ struct TimeRequest {
     DWORD periodMs;
     BOOL viaService;
     int sources;
+    char ntsTrust[MAX_PATH];
     char list[MOST_EXCHANGES][TEXT_BUFFER_SIZE];
     BOOL haveListAddresses;
     ServerAddresses listAddresses[MOST_EXCHANGES];
@@ -146,6 +158,7 @@ void OnExchangeSocket(TimeRequest *request, Exchange *exchange, long event, int 
                       RequestOutcome *outcome);
 void OnExchangeDue(TimeRequest *request, Exchange *exchange, RequestOutcome *outcome);
 void OnExchangeLookedUp(TimeRequest *request, Exchange *exchange, RequestOutcome *outcome);
+void OnExchangeKeyed(TimeRequest *request, Exchange *exchange, RequestOutcome *outcome);
 BOOL ExchangeWaits(const Exchange *exchange);
 void FailExchange(Exchange *exchange, FailureKind failure, int socketError, const char *format,
                   ...) HORAVEX_PRINTF(4, 5);

@@ -183,13 +183,16 @@ static Exchange *NewExchange(TimeRequest *request, const char *name, BOOL walks)
     exchange->sock = INVALID_SOCKET;
     exchange->walks = walks;
     lstrcpynA(exchange->name, name, sizeof exchange->name);
+    lstrcpynA(exchange->keName, name, sizeof exchange->keName);
     return exchange;
 }
 
 static void LookupKind(const TimeRequest *request, u_short *port, int *type)
 {
     BOOL sntp = request->protocol == PROTOCOL_SNTP;
-    *port = sntp ? SNTP_PORT : (u_short)request->port;
+    *port = sntp                                    ? SNTP_PORT
+            : request->protocol == PROTOCOL_NTS ? NTS_KE_PORT
+                                                    : (u_short)request->port;
     *type = sntp ? SOCK_DGRAM : SOCK_STREAM;
 }
 
@@ -260,6 +263,8 @@ static void StartNextCandidate(TimeRequest *request, RequestOutcome *outcome)
         Exchange *exchange = NewExchange(request, text, FALSE);
         if (exchange == NULL)
             return;
+        /* Each address of a pool serves the one name's certificate. */
+        lstrcpynA(exchange->keName, request->host, sizeof exchange->keName);
         exchange->addresses.count = 1;
         exchange->addresses.items[0] = request->hostAddresses.items[index];
         exchange->addresses.lengths[0] = request->hostAddresses.lengths[index];
@@ -500,10 +505,12 @@ static OutcomeKind TakeSeveralReading(TimeRequest *request, RequestOutcome *outc
     sample->delay = selection.delay;
     sample->lag = (DWORD)TicksToMs(selection.delay);
     BOOL first = TRUE;
+    sample->authenticated = TRUE;
     for (int i = 0; i < request->exchangeCount; i++) {
         const Exchange *exchange = &request->exchanges[i];
         if (candidateOf[i] < 0 || !selection.truechimer[candidateOf[i]])
             continue;
+        sample->authenticated &= exchange->sample.authenticated;
         /* The clock as the freshest of them read it; the soonest packet. */
         if (first || exchange->sample.localClock > sample->localClock)
             sample->localClock = exchange->sample.localClock;
@@ -719,16 +726,25 @@ static OutcomeKind OnServiceAnswered(TimeRequest *request, const ServiceWork *wo
     return FinishFetch(request, outcome, OUTCOME_READING);
 }
 
+/* The protocol setting: any value but SNTP's and NTS's is the Time
+   protocol's. */
+static int KnownProtocol(int protocol)
+{
+    return protocol == PROTOCOL_SNTP || protocol == PROTOCOL_NTS ? protocol : PROTOCOL_TIME;
+}
+
 static void CopyOrder(TimeRequest *request, const FetchOrder *order)
 {
     lstrcpynA(request->host, order->host, sizeof request->host);
-    request->protocol = order->protocol == PROTOCOL_SNTP ? PROTOCOL_SNTP : PROTOCOL_TIME;
+    request->protocol = KnownProtocol(order->protocol);
     request->port = order->port;
     request->periodMs = order->periodMs;
     request->sources = order->sources;
-    if (request->protocol != PROTOCOL_SNTP || request->sources < 1
+    if (request->protocol == PROTOCOL_TIME || request->sources < 1
         || request->sources > MOST_SOURCE_SETTING)
         request->sources = 1;
+    lstrcpynA(request->ntsTrust, order->ntsTrust != NULL ? order->ntsTrust : "",
+              sizeof request->ntsTrust);
     request->haveGivenAddresses = order->addresses != NULL;
     if (order->addresses != NULL)
         request->givenAddresses = *order->addresses;
@@ -787,7 +803,9 @@ int StartServiceAgainWith(TimeRequest *request, const RequestTransport *transpor
     ResetFetch(request, transport, context);
     request->answered = *answered;
     lstrcpynA(request->host, answered->host, sizeof request->host);
-    request->protocol = answered->precise ? PROTOCOL_SNTP : PROTOCOL_TIME;
+    request->protocol = answered->authenticated ? PROTOCOL_NTS
+                        : answered->precise      ? PROTOCOL_SNTP
+                                                 : PROTOCOL_TIME;
     request->sources = 1;
     request->listCount = 0;
     request->haveGivenAddresses = FALSE;
@@ -885,7 +903,10 @@ OutcomeKind OnFetchWorkDone(TimeRequest *request, WPARAM tag, RequestOutcome *ou
             continue;
         if (FinishedJobData(exchange->job) == NULL)
             return outcome->kind;
-        OnExchangeLookedUp(request, exchange, outcome);
+        if (exchange->phase == PHASE_KEYING)
+            OnExchangeKeyed(request, exchange, outcome);
+        else
+            OnExchangeLookedUp(request, exchange, outcome);
         if (request->sources == 1 && exchange->addresses.count > 0)
             RememberAddresses(request, &exchange->addresses);
         return Settle(request, outcome);

@@ -22,6 +22,8 @@
 #define TIME_REPLY_LIMIT_MS 5000
 /* The servers a fetch may ask at once (the sources setting). */
 #define MOST_SOURCE_SETTING 8
+/* An NTS key exchange has this long, connection and TLS included. */
+#define NTS_KE_TIME_LIMIT_MS 5000
 
 /* What a fetch is asked for. */
 struct FetchOrder {
@@ -44,6 +46,9 @@ struct FetchOrder {
     int sources;
     const StringList *hosts;
     const ServerAddresses *entryAddresses;
+    /* NTS: a PEM file of further trusted roots (null: the machine's roots
+       alone). */
+    const char *ntsTrust;
 };
 
 /* The request engine's own record (timeclient/fetchrecord.h): one fetch's

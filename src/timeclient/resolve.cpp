@@ -5,8 +5,7 @@
 #include "base/globals.h"
 #include "base/textfmt.h"
 
-/* "[::1]" names the address "::1"; anything else is the name as typed. */
-static void UnbracketedHost(const char *host, char *name, size_t size)
+void UnbracketedHost(const char *host, char *name, size_t size)
 {
     size_t length = strlen(host);
     if (length >= 2 && host[0] == '[' && host[length - 1] == ']' && length - 1 <= size) {
@@ -110,6 +109,14 @@ int LookupResult(BackgroundJob *job, ServerAddresses *addresses)
         return WSAEINPROGRESS;
     *addresses = work->addresses;
     return work->error;
+}
+
+void SetAddressPort(SOCKADDR_STORAGE *address, u_short port)
+{
+    if (address->ss_family == AF_INET6)
+        ((SOCKADDR_IN6 *)address)->sin6_port = htons(port);
+    else
+        ((SOCKADDR_IN *)address)->sin_port = htons(port);
 }
 
 void AddressText(const SOCKADDR_STORAGE *address, char *text, size_t size)

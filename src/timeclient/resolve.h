@@ -36,8 +36,14 @@ int LookupResult(BackgroundJob *job, ServerAddresses *addresses);
 /* True when host is an address as written, which needs no lookup. */
 BOOL IsAddressLiteral(const char *host);
 
+/* "[::1]" names the address "::1"; anything else is the name as typed. */
+void UnbracketedHost(const char *host, char *name, size_t size);
+
 /* The same address (family, address and port). */
 BOOL SameAddress(const SOCKADDR_STORAGE *one, const SOCKADDR_STORAGE *other);
+
+/* The address with another port. */
+void SetAddressPort(SOCKADDR_STORAGE *address, u_short port);
 
 /* The address without its port, as numbers ("127.0.0.1", "::1"). */
 void AddressText(const SOCKADDR_STORAGE *address, char *text, size_t size);

@@ -103,7 +103,8 @@ BOOL DecodeServiceRequest(const BYTE *message, DWORD size, ServiceRequest *reque
     request->protocol = (int)GetLong(message + 8);
     request->mode = (int)GetLong(message + 12);
     request->limit = GetLong(message + 16);
-    return (request->protocol == PROTOCOL_TIME || request->protocol == PROTOCOL_SNTP)
+    return (request->protocol == PROTOCOL_TIME || request->protocol == PROTOCOL_SNTP
+            || request->protocol == PROTOCOL_NTS)
            && request->mode >= SERVICE_BY_POLICY && request->mode <= SERVICE_LIMIT
            && GetText(message + REQUEST_HOST_AT, SERVICE_HOST_SIZE, request->host)
            && request->host[0] != '\0';
@@ -125,6 +126,7 @@ DWORD EncodeServiceAnswer(const ServiceAnswer *answer, BYTE *message)
     PutLong(message + 60, answer->connectTime);
     PutText(message + 64, LABEL_SIZE, answer->label);
     PutLong(message + 72, answer->maxAdjust);
+    PutLong(message + 76, answer->authenticated ? 1 : 0);
     PutText(message + ANSWER_TEXT_AT, SERVICE_TEXT_SIZE, answer->text);
     BYTE *sources = message + ANSWER_SOURCES_AT;
     int count = answer->sourceCount < 0 || answer->sourceCount > MOST_SOURCES ? 0
@@ -186,8 +188,9 @@ BOOL DecodeServiceAnswer(const BYTE *message, DWORD size, ServiceAnswer *answer)
     answer->lag = GetLong(message + 56);
     answer->connectTime = GetLong(message + 60);
     answer->maxAdjust = GetLong(message + 72);
+    answer->authenticated = GetLong(message + 76) == 1;
     return answer->result >= SERVICE_SET && answer->result <= SERVICE_BUSY
-           && GetLong(message + 76) == 0 && GetText(message + 64, LABEL_SIZE, answer->label)
+           && GetLong(message + 76) <= 1 && GetText(message + 64, LABEL_SIZE, answer->label)
            && GetText(message + ANSWER_TEXT_AT, SERVICE_TEXT_SIZE, answer->text)
            && GetSources(message + ANSWER_SOURCES_AT, answer);
 }
@@ -215,7 +218,8 @@ BOOL MakeServiceRequest(const char *host, int protocol, int mode, DWORD limit,
     memset(request, 0, sizeof *request);
     if (strlen(host) >= sizeof request->host)
         return FALSE;
-    request->protocol = protocol == PROTOCOL_SNTP ? PROTOCOL_SNTP : PROTOCOL_TIME;
+    request->protocol = protocol == PROTOCOL_SNTP || protocol == PROTOCOL_NTS ? protocol
+                                                                              : PROTOCOL_TIME;
     request->mode = mode;
     request->limit = limit;
     lstrcpynA(request->host, host, sizeof request->host);
@@ -452,6 +456,7 @@ void TakeServiceReading(const ServiceAnswer *answer, TimeSample *sample)
     for (const char *label : labels)
         if (strcmp(answer->label, label) == 0)
             sample->label = label;
+    sample->authenticated = answer->authenticated;
     sample->sourceCount = answer->sourceCount;
     sample->sourcesAnswered = answer->sourcesAnswered;
     sample->sourcesAgreeing = answer->sourcesAgreeing;

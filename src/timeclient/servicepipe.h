@@ -76,6 +76,8 @@ struct ServiceAnswer {
     char label[8];
     /* The machine's maxAdjust, which SERVICE_ASK's question names. */
     DWORD maxAdjust;
+    /* An NTS reading: every server of it proved its replies. */
+    BOOL authenticated;
     char text[SERVICE_TEXT_SIZE];
     /* Of a reading of several servers: each server asked, how many
        answered and agreed (sourceCount 0 for one server). */

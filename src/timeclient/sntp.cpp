@@ -25,7 +25,6 @@
 #define TICKS_1601_TO_1900 94354848000000000LL
 /* The longest a RATE kiss holds a server off: about chrony's longest poll. */
 #define HOLD_LIMIT_MS (36UL * 3600 * 1000)
-#define LARGEST_DATAGRAM 2048
 /* chrony's default maxdelay, 3 s: a round trip that long says nothing
    about when the server read its clock. */
 #define DELAY_LIMIT (3LL * TICKS_PER_SECOND)
@@ -213,15 +212,26 @@ static unsigned long long RandomCookie(void)
     return cookie != 0 ? cookie : 1;
 }
 
+unsigned long long NewSntpCookie(void)
+{
+    return RandomCookie();
+}
+
 BOOL SendSntpRequest(SOCKET sntpSocket, SntpExchange *exchange, ServerManners *manners)
 {
     BYTE packet[SNTP_PACKET_SIZE];
     exchange->cookie = RandomCookie();
-    exchange->answered = 0;
     BuildSntpRequest(packet, exchange->cookie);
+    return SendSntpPacket(sntpSocket, exchange, manners, packet, sizeof packet);
+}
+
+BOOL SendSntpPacket(SOCKET sntpSocket, SntpExchange *exchange, ServerManners *manners,
+                    const BYTE *packet, int length)
+{
+    exchange->answered = 0;
     exchange->sentAt = PreciseSystemTime();
     exchange->sentCounter = MonotonicTicks();
-    if (send(sntpSocket, (const char *)packet, sizeof packet, 0) != (int)sizeof packet)
+    if (send(sntpSocket, (const char *)packet, length, 0) != length)
         return FALSE;
     DWORD now = GetTickCount();
     manners->lastIntervalMs = manners->sent ? now - manners->lastSendTick : 0;
@@ -247,23 +257,43 @@ static void HeedKiss(ServerManners *manners, SntpVerdict verdict, const char *co
     manners->holdMs = hold > HOLD_LIMIT_MS ? HOLD_LIMIT_MS : (DWORD)hold;
 }
 
+int ReceiveSntpDatagram(SOCKET sntpSocket, BYTE *packet, LONGLONG *arrivedCounter,
+                        SntpReply *reply, int *socketError)
+{
+    *socketError = 0;
+    int length = recv(sntpSocket, (char *)packet, LARGEST_DATAGRAM, 0);
+    *arrivedCounter = MonotonicTicks();
+    if (length != SOCKET_ERROR)
+        return length;
+    int code = WSAGetLastError();
+    /* No honest reply is that long: a reply all the same, and a bad one. */
+    if (code == WSAEMSGSIZE) {
+        Judge(reply, SNTP_INVALID, "longer than %d bytes", LARGEST_DATAGRAM);
+        return -2;
+    }
+    if (code != WSAEWOULDBLOCK)
+        *socketError = code;
+    Judge(reply, SNTP_NOT_OURS, "nothing");
+    return -1;
+}
+
 SntpVerdict ReceiveSntpReply(SOCKET sntpSocket, SntpExchange *exchange, ServerManners *manners,
                              DWORD periodMs, SntpReply *reply, SntpMeasure *measure,
                              int *socketError)
 {
     BYTE packet[LARGEST_DATAGRAM];
-    *socketError = 0;
-    int length = recv(sntpSocket, (char *)packet, sizeof packet, 0);
-    LONGLONG arrivedCounter = MonotonicTicks();
-    if (length == SOCKET_ERROR) {
-        int code = WSAGetLastError();
-        /* No honest reply is that long: a reply all the same, and a bad one. */
-        if (code == WSAEMSGSIZE)
-            return Judge(reply, SNTP_INVALID, "longer than %d bytes", LARGEST_DATAGRAM);
-        if (code != WSAEWOULDBLOCK)
-            *socketError = code;
-        return Judge(reply, SNTP_NOT_OURS, "nothing");
-    }
+    LONGLONG arrivedCounter = 0;
+    int length = ReceiveSntpDatagram(sntpSocket, packet, &arrivedCounter, reply, socketError);
+    if (length < 0)
+        return reply->verdict;
+    return TakeSntpReply(packet, length, arrivedCounter, exchange, manners, periodMs, reply,
+                         measure);
+}
+
+SntpVerdict TakeSntpReply(const BYTE *packet, int length, LONGLONG arrivedCounter,
+                          SntpExchange *exchange, ServerManners *manners, DWORD periodMs,
+                          SntpReply *reply, SntpMeasure *measure)
+{
     SntpVerdict verdict = CheckSntpReply(packet, length, exchange->cookie, exchange->answered, reply);
     if (verdict == SNTP_NOT_OURS)
         return verdict;

@@ -16,6 +16,8 @@
 #define SNTP_SPACING_MS 2000
 /* A fetch waits out a server's hold up to this long; a longer one ends it. */
 #define SNTP_LONGEST_WAIT_MS 64000
+/* No honest reply is longer: an NTS reply with its cookies fits. */
+#define LARGEST_DATAGRAM 2048
 
 enum SntpVerdict {
     SNTP_GOOD,
@@ -107,6 +109,23 @@ BOOL SntpSendAllowed(const ServerManners *manners, const char *host, DWORD longe
    taken, the manners told.  False, with the Windows Sockets error left,
    when it could not go. */
 BOOL SendSntpRequest(SOCKET sntpSocket, SntpExchange *exchange, ServerManners *manners);
+
+/* The same for a packet the caller made (NTS's), whose transmit time is
+   exchange->cookie, from NewSntpCookie. */
+unsigned long long NewSntpCookie(void);
+BOOL SendSntpPacket(SOCKET sntpSocket, SntpExchange *exchange, ServerManners *manners,
+                    const BYTE *packet, int length);
+
+/* One datagram into packet (LARGEST_DATAGRAM bytes) and the counter when
+   it came: its length; -1 for nothing to take (*socketError set when the
+   read failed), -2 for one too long (reply says so). */
+int ReceiveSntpDatagram(SOCKET sntpSocket, BYTE *packet, LONGLONG *arrivedCounter,
+                        SntpReply *reply, int *socketError);
+
+/* Every check of a datagram received (ReceiveSntpReply's after its read). */
+SntpVerdict TakeSntpReply(const BYTE *packet, int length, LONGLONG arrivedCounter,
+                          SntpExchange *exchange, ServerManners *manners, DWORD periodMs,
+                          SntpReply *reply, SntpMeasure *measure);
 
 /* Reads one datagram for the exchange: what it said, or SNTP_NOT_OURS for
    nothing to take (and *socketError nonzero when the read failed).  A good

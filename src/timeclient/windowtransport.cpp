@@ -48,6 +48,7 @@ int StartRequest(HWND owner, AppState *state, RequestOutcome *outcome)
     order.viaService = !state->reportOnly && !HoldsClockRight();
     order.sources = state->sources;
     order.hosts = &state->hosts;
+    order.ntsTrust = state->ntsTrust;
     return StartFetch(state->request, owner, &order, outcome);
 }
 

@@ -59,9 +59,11 @@ static void ShowSettings(HWND dialog, AppState *state)
     SetNumber(dialog, IDC_ADV_ATTEMPTS, state->attempts);
     SetNumber(dialog, IDC_ADV_PERIOD, state->timeOut);
     CheckDlgButton(dialog, IDC_ADV_QUIET, state->quiet ? BST_CHECKED : BST_UNCHECKED);
-    /* Any value but SNTP's asks with the Time protocol. */
-    CheckRadioButton(dialog, IDC_ADV_TIMEPROTOCOL, IDC_ADV_SNTP,
-                     state->protocol == PROTOCOL_SNTP ? IDC_ADV_SNTP : IDC_ADV_TIMEPROTOCOL);
+    /* Any value but SNTP's and NTS's asks with the Time protocol. */
+    int protocol = state->protocol == PROTOCOL_SNTP  ? IDC_ADV_SNTP
+                   : state->protocol == PROTOCOL_NTS ? IDC_ADV_NTS
+                                                     : IDC_ADV_TIMEPROTOCOL;
+    CheckDlgButton(dialog, protocol, BST_CHECKED);
     SetNumber(dialog, IDC_ADV_SOURCES, (DWORD)state->sources);
 }
 
@@ -186,7 +188,9 @@ static void OnOk(HWND dialog, AppState *state)
         state->quiet = IsDlgButtonChecked(dialog, IDC_ADV_QUIET) ? 1 : 0;
     }
     state->adjOpt = ChosenAdjOpt(dialog);
-    state->protocol = IsDlgButtonChecked(dialog, IDC_ADV_SNTP) ? PROTOCOL_SNTP : PROTOCOL_TIME;
+    state->protocol = IsDlgButtonChecked(dialog, IDC_ADV_SNTP)  ? PROTOCOL_SNTP
+                      : IsDlgButtonChecked(dialog, IDC_ADV_NTS) ? PROTOCOL_NTS
+                                                                : PROTOCOL_TIME;
     state->sources = sources;
     state->logOpts = logOpts;
     EndDialog(dialog, 0);

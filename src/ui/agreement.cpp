@@ -17,8 +17,11 @@ void FormatAgreement(const TimeSample *sample, char *text, size_t size)
     if (size == 0)
         return;
     text[0] = '\0';
-    if (sample->sourceCount == 0)
+    if (sample->sourceCount == 0) {
+        if (sample->authenticated)
+            FormatText(text, size, "Authenticated (NTS)");
         return;
+    }
     size_t used = (size_t)FormatText(text, size, "%d of %d agree", sample->sourcesAgreeing,
                                      sample->sourcesAnswered);
     for (int i = 0; i < sample->sourceCount && used + 1 < size; i++) {

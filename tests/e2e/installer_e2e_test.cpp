@@ -60,6 +60,7 @@ TEST_F(Installer, InstallsRunsAndUninstallsSilently)
     std::string program = folder + "\\horavex.exe";
     EXPECT_TRUE(Exists(program));
     EXPECT_TRUE(Exists(folder + "\\horavex.hlp"));
+    EXPECT_TRUE(Exists(folder + "\\mbedtls-license.txt")) << "the licence of what it links";
     EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayVersion"), "3.1.4.1");
     EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, kUninstallKey, "Publisher"), "Quillmoor");
     EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayIcon"), program + ",0");

@@ -117,6 +117,31 @@ TEST_F(Options, AdvancedShowsTheSettingsAndKeepsWhatOkAndTypingStore)
     EXPECT_EQ(Number("sources"), 4);
 }
 
+/* The third protocol: NTS, stored as 2. */
+TEST_F(Options, NtsIsTheThirdProtocol)
+{
+    SeedOpening();
+    SeedNumber("protocol", 2);
+    OptionsRun run;
+    ASSERT_NE(run.main, (HWND)NULL);
+    HWND advanced = run.OpenAdvanced();
+    ASSERT_NE(advanced, (HWND)NULL);
+    EXPECT_EQ(ControlText(advanced, IDC_ADV_NTS), "NTS (TLS 4460)");
+    EXPECT_TRUE(IsChecked(advanced, IDC_ADV_NTS));
+    EXPECT_FALSE(IsChecked(advanced, IDC_ADV_SNTP));
+    CheckRadioButton(advanced, IDC_ADV_TIMEPROTOCOL, IDC_ADV_NTS, IDC_ADV_TIMEPROTOCOL);
+    Click(advanced, IDC_ADV_OK);
+    ASSERT_TRUE(Closes(advanced));
+    advanced = run.OpenAdvanced();
+    ASSERT_NE(advanced, (HWND)NULL);
+    EXPECT_TRUE(IsChecked(advanced, IDC_ADV_TIMEPROTOCOL));
+    CheckRadioButton(advanced, IDC_ADV_TIMEPROTOCOL, IDC_ADV_NTS, IDC_ADV_NTS);
+    Click(advanced, IDC_ADV_OK);
+    ASSERT_TRUE(Closes(advanced));
+    ASSERT_TRUE(run.Exit());
+    EXPECT_EQ(Number("protocol"), 2);
+}
+
 /* OK checks the path and the count of servers before it stores
    anything: after the beep, Cancel leaves every setting as it was. */
 TEST_F(Options, ARefusedPathStoresNothing)

@@ -14,6 +14,7 @@
 #include "dialog.h"
 #include "e2e.h"
 #include "logfile.h"
+#include "ntsserver.h"
 #include "pump.h"
 #include "resource.h"
 #include "sntpserver.h"
@@ -209,10 +210,11 @@ protected:
         EndToEnd::TearDown();
     }
 
-    /* Installed silently with the machine's host, asking over SNTP. */
-    bool Install(const std::string &host)
+    /* Installed silently with the machine's host, asking over SNTP
+       unless told. */
+    bool Install(const std::string &host, const std::string &options = "/SNTP")
     {
-        if (RunAndWait(SetupPath(), "/S /SNTP /HOST=" + host) != 0)
+        if (RunAndWait(SetupPath(), "/S " + options + " /HOST=" + host) != 0)
             return false;
         folder_ = ReadRegString(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation");
         return ServiceInstalled();
@@ -264,6 +266,27 @@ TEST_F(TimeService, SetsTheClockForAProgramWithoutTheRight)
     ASSERT_EQ(line.size(), 11u);
     EXPECT_EQ(line[10], "reset");
     EXPECT_NEAR(atof(line[7].c_str()), reference, 0.002);
+}
+
+/* NTS through the service, with the CA the installer's /TRUST= named: the
+   reading that sets the clock is authenticated, also for a user who asks
+   for SNTP where the machine chose NTS, and the service keeps its
+   cookies from one client to the next. */
+TEST_F(TimeService, SetsTheClockFromAnAuthenticatedReading)
+{
+    TestNtsServer server;
+    ASSERT_TRUE(Install(server.Address(), "/NTS /TRUST=" + server.TrustFile()));
+    ASSERT_TRUE(server.Ready());
+    EXPECT_EQ(Number("protocol"), 2);
+    EXPECT_EQ(Text("ntsTrust"), server.TrustFile());
+    for (DWORD userProtocol : {2, 1}) {
+        SetRegDword(HKEY_CURRENT_USER, SETTINGS_KEY, "protocol", userProtocol);
+        std::vector<std::string> line = ReadWithoutTheRight();
+        ASSERT_EQ(line.size(), 12u) << "the user's protocol " << userProtocol;
+        EXPECT_EQ(line[10], "reset");
+        EXPECT_EQ(line[11], "authenticated");
+    }
+    EXPECT_EQ(server.KeyExchanges(), 1);
 }
 
 /* With the service stopped nothing is set, and a program that serves its

@@ -35,21 +35,29 @@ ChronyPeer::~ChronyPeer()
     RemoveDirectoryA(WindowsPath(folder_).c_str());
 }
 
-bool ChronyPeer::NtpdigOffset(double *offset)
+bool NtpdigOffsetOf(const std::string &address, const std::string &folder, double *offset)
 {
-    std::string json = folder_ + "/ntpdig.json";
-    bool answered = started_ && WaitUntil([&] {
-        StartHostProgram("/bin/sh -c \"ntpdig -j " + address_ + " >" + json + ".part 2>" +
-                         folder_ + "/ntpdig.err && mv " + json + ".part " + json + "\"");
-        return WaitUntil([&] { return Exists("/ntpdig.json"); }, 500);
+    std::string json = folder + "/ntpdig.json";
+    std::string shown = WindowsPath(json);
+    bool answered = WaitUntil([&] {
+        StartHostProgram("/bin/sh -c \"ntpdig -j " + address + " >" + json + ".part 2>" + folder +
+                         "/ntpdig.err && mv " + json + ".part " + json + "\"");
+        return WaitUntil([&] {
+            return GetFileAttributesA(shown.c_str()) != INVALID_FILE_ATTRIBUTES;
+        }, 500);
     }, 10000);
-    std::ifstream in(WindowsPath(json));
+    std::ifstream in(shown);
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     size_t at = text.find("\"offset\":");
     if (!answered || at == std::string::npos)
         return false;
     *offset = atof(text.c_str() + at + 9);
     return true;
+}
+
+bool ChronyPeer::NtpdigOffset(double *offset)
+{
+    return started_ && NtpdigOffsetOf(address_, folder_, offset);
 }
 
 bool ChronyPeer::Exists(const char *name) const

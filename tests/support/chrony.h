@@ -3,6 +3,10 @@
 
 #include <string>
 
+/* The offset Debian's ntpdig measures of the server at address, asked
+   until it answers (its files in folder); false if it never did. */
+bool NtpdigOffsetOf(const std::string &address, const std::string &folder, double *offset);
+
 /* Debian's chrony, a real NTP server nobody here wrote, on a loopback
    address of the test namespace (127.0.0.123 unless told): it never
    touches the clock (-x) and serves its own (local stratum 2). */

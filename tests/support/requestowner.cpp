@@ -68,3 +68,13 @@ RequestOutcome RequestOwner::Fetch(const std::string &host, DWORD timeoutMs)
     RequestOutcome none = {};
     return outcomes.size() > before ? outcomes.back() : none;
 }
+
+ServerManners *MannersOfNtpServer(const std::string &address)
+{
+    SOCKADDR_STORAGE server = {};
+    SOCKADDR_IN *ipv4 = (SOCKADDR_IN *)&server;
+    ipv4->sin_family = AF_INET;
+    ipv4->sin_port = htons(123);
+    ipv4->sin_addr.s_addr = inet_addr(address.c_str());
+    return MannersOfAddress(&server);
+}

@@ -1,12 +1,14 @@
 #ifndef HORAVEX_TEST_REQUESTOWNER_H
 #define HORAVEX_TEST_REQUESTOWNER_H
 
+#include <winsock2.h>
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
 #include "base/appstate.h"
+#include "timeclient/manners.h"
 #include "timeclient/request.h"
 
 /* A window that owns requests as the program's windows do: it hands each
@@ -32,5 +34,9 @@ private:
     void Keep(const RequestOutcome &outcome);
     static LRESULT CALLBACK OwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 };
+
+/* The manners the program keeps for the NTP server at an IPv4 address
+   (port 123). */
+ServerManners *MannersOfNtpServer(const std::string &address);
 
 #endif

@@ -6,14 +6,17 @@
 #include "ui/agreement.h"
 
 /* What the dialog's line and the title say of several servers: who was
-   off from the reading taken, and how many did not answer; nothing of one
-   server. */
+   off from the reading taken, and how many did not answer; of one server
+   only whether NTS proved it. */
 TEST(Agreement, NamesEachFalsetickerAndCountsTheSilent)
 {
     TimeSample sample = {};
     char text[512];
     FormatAgreement(&sample, text, sizeof text);
     EXPECT_STREQ(text, "") << "one server";
+    sample.authenticated = TRUE;
+    FormatAgreement(&sample, text, sizeof text);
+    EXPECT_STREQ(text, "Authenticated (NTS)") << "one server under NTS";
     sample.offset = 2 * TICKS_PER_MS;
     sample.sourcesAnswered = 4;
     sample.sourcesAgreeing = 3;

@@ -98,12 +98,13 @@ TEST_F(LogTest, TheVerboseLayoutHasElevenFields)
                         "120 ms", "accept"}));
 }
 
-/* A reading of several servers: the verbose line names each server asked
-   after the label, with its offset and what became of it; the short line
-   stays as it is. */
+/* A reading of several servers under NTS: the verbose line says it was
+   authenticated after the label, then names each server asked, with its
+   offset and what became of it; the short line stays as it is. */
 TEST_F(LogTest, AReadingOfSeveralServersNamesEachInTheVerboseLayout)
 {
     TimeSample sample = Reading(1000, 1000, LABEL_RESET);
+    sample.authenticated = TRUE;
     const struct {
         const char *address;
         int state;
@@ -127,9 +128,10 @@ TEST_F(LogTest, AReadingOfSeveralServersNamesEachInTheVerboseLayout)
             EXPECT_EQ(line.size(), 8u);
             continue;
         }
-        ASSERT_EQ(line.size(), 15u);
+        ASSERT_EQ(line.size(), 16u);
         EXPECT_EQ(std::vector<std::string>(line.begin() + 10, line.end()),
-                  (std::vector<std::string>{"reset", "127.0.7.1 +0.001 taken", "::1 -0.003 taken",
+                  (std::vector<std::string>{"reset", "authenticated", "127.0.7.1 +0.001 taken",
+                                            "::1 -0.003 taken",
                                             "127.0.7.4 +30.000 left out", "a?b - failed"}));
     }
 }

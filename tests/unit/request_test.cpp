@@ -19,15 +19,9 @@
 
 namespace {
 
-/* The manners this program keeps for an SNTP server on its own address. */
 ServerManners *MannersOfServer(const TestSntpServer &server)
 {
-    SOCKADDR_STORAGE address = {};
-    SOCKADDR_IN *ipv4 = (SOCKADDR_IN *)&address;
-    ipv4->sin_family = AF_INET;
-    ipv4->sin_port = htons(123);
-    ipv4->sin_addr.s_addr = inet_addr(server.Address().c_str());
-    return MannersOfAddress(&address);
+    return MannersOfNtpServer(server.Address());
 }
 
 class RequestTest : public ::testing::Test {
@@ -293,7 +287,8 @@ TEST_F(RequestTest, ASilentServerHoldsNoRequestForEver)
     TimeRequest *windowless = NewTimeRequest();
     HANDLE stops[2] = {CreateEventA(NULL, TRUE, FALSE, NULL),
                        CreateEventA(NULL, TRUE, FALSE, NULL)};
-    FetchOrder order = {silent.Address().c_str(), PROTOCOL_TIME, 37, 0, FALSE, NULL, 1, NULL, NULL};
+    FetchOrder order = {silent.Address().c_str(), PROTOCOL_TIME, 37, 0, FALSE, NULL, 1, NULL, NULL,
+                        NULL};
     ASSERT_EQ(StartWindowlessFetch(windowless, &order, &outcome), 1);
     start = GetTickCount();
     EXPECT_EQ(RunRequest(windowless, stops, 2, 1000, &outcome), OUTCOME_FAILED);

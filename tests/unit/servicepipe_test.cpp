@@ -31,7 +31,7 @@ TEST(ServiceMessages, OnlyAWellFormedRequestIsTaken)
         {"another mark", [](BYTE *m) { m[0] = 'X'; }, SERVICE_REQUEST_SIZE},
         {"another version", [](BYTE *m) { m[4] = 1; }, SERVICE_REQUEST_SIZE},
         {"a wrong size field", [](BYTE *m) { m[6] = 0; }, SERVICE_REQUEST_SIZE},
-        {"an unknown protocol", [](BYTE *m) { m[8] = 2; }, SERVICE_REQUEST_SIZE},
+        {"an unknown protocol", [](BYTE *m) { m[8] = 3; }, SERVICE_REQUEST_SIZE},
         {"an unknown mode", [](BYTE *m) { m[12] = 3; }, SERVICE_REQUEST_SIZE},
         {"a mode past 2^31", [](BYTE *m) { m[15] = 0x80; }, SERVICE_REQUEST_SIZE},
         {"the reserved field set", [](BYTE *m) { m[20] = 1; }, SERVICE_REQUEST_SIZE},
@@ -59,6 +59,7 @@ TEST(ServiceMessages, AnAnswerReadsBackAsWritten)
     sent.serverTime = 0x100000000LL;
     sent.lag = 7;
     sent.maxAdjust = 120;
+    sent.authenticated = TRUE;
     lstrcpynA(sent.label, "partial", sizeof sent.label);
     lstrcpynA(sent.text, "text", sizeof sent.text);
     BYTE message[SERVICE_ANSWER_SIZE];
@@ -70,6 +71,10 @@ TEST(ServiceMessages, AnAnswerReadsBackAsWritten)
     EXPECT_EQ(taken.offset, sent.offset);
     EXPECT_EQ(taken.serverTime, sent.serverTime);
     EXPECT_STREQ(taken.label, "partial");
+    EXPECT_TRUE(taken.authenticated);
+    message[76] = 2;
+    EXPECT_FALSE(DecodeServiceAnswer(message, SERVICE_ANSWER_SIZE, &taken)) << "authenticated 2";
+    message[76] = 0;
     message[8] = SERVICE_BUSY;
     EXPECT_TRUE(DecodeServiceAnswer(message, SERVICE_ANSWER_SIZE, &taken)) << "busy";
     message[8] = SERVICE_BUSY + 1;

@@ -51,6 +51,7 @@ protected:
     {
         free(state.host);
         free(state.logPath);
+        free(state.ntsTrust);
         StringListClear(&state.hosts);
         memset(&state, 0, sizeof state);
     }
@@ -132,6 +133,30 @@ TEST_F(SettingsStore, EveryValueTypeReadsAsWhatItMeans)
     char path[1024];
     ASSERT_TRUE(LogFilePath(&state, path, sizeof path));
     EXPECT_EQ(strchr(path, '%'), nullptr) << path;
+}
+
+/* A trust anchor for NTS comes from the machine's key alone: a user's
+   copy cannot add one, and no save writes it anywhere. */
+TEST_F(SettingsStore, OnlyTheMachineNamesAnNtsTrustFile)
+{
+    SetRegString(HKEY_CURRENT_USER, SETTINGS_KEY, "ntsTrust", "C:\\mine.pem");
+    SetRegDword(HKEY_CURRENT_USER, SETTINGS_KEY, "protocol", 2);
+    Load();
+    EXPECT_EQ(state.ntsTrust, nullptr);
+    EXPECT_EQ(state.protocol, 2) << "the protocol is the user's to choose";
+    SetRegRaw(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "ntsTrust", REG_MULTI_SZ,
+              std::string("C:\\a.pem\0\0", 11));
+    Load();
+    EXPECT_EQ(state.ntsTrust, nullptr) << "a list is no file name";
+    SetRegString(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "ntsTrust", "C:\\ca.pem");
+    Load();
+    ASSERT_NE(state.ntsTrust, nullptr);
+    EXPECT_STREQ(state.ntsTrust, "C:\\ca.pem");
+    DeleteKeyTree(HKEY_CURRENT_USER, VENDOR_KEY);
+    ASSERT_TRUE(SaveSettings(&state));
+    RegValue stored;
+    EXPECT_FALSE(ReadRegValue(HKEY_CURRENT_USER, SETTINGS_KEY, "ntsTrust", &stored));
+    EXPECT_EQ(ReadRegDword(HKEY_LOCAL_MACHINE, SETTINGS_KEY, "protocol"), 2);
 }
 
 /* A save that fails part-way deletes nothing of the machine's list, and
