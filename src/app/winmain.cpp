@@ -7,6 +7,7 @@
 #include "app/mainwnd.h"
 #include "persist/settings.h"
 #include "resource.h"
+#include "timeclient/ntsjar.h"
 #include "ui/flyout.h"
 #include "ui/tray.h"
 
@@ -108,6 +109,7 @@ static int RunInstance(HINSTANCE instance, LPSTR commandLine)
     }
     ShowStartupTrayIcon(window);
     int exitCode = RunMessageLoop();
+    ForgetNtsServers();
     WSACleanup();
     return exitCode;
 }

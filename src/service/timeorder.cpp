@@ -9,6 +9,7 @@
 #include "persist/settings.h"
 #include "timeclient/adjustlimit.h"
 #include "timeclient/clock.h"
+#include "timeclient/ntsjar.h"
 #include "timeclient/ntske.h"
 #include "timeclient/request.h"
 #include "timeclient/resolve.h"
@@ -38,6 +39,7 @@ void EndTimeOrders(void)
 {
     FreeTimeRequest(serviceRequest);
     serviceRequest = NULL;
+    ForgetNtsServers();
     if (exchangeLock != NULL)
         CloseHandle(exchangeLock);
     exchangeLock = NULL;

@@ -83,3 +83,14 @@ void DropNtsCookies(NtsJarEntry *entry)
     SecureZeroMemory(entry->cookies, sizeof entry->cookies);
     entry->cookieCount = 0;
 }
+
+void ForgetNtsServers(void)
+{
+    for (NtsJarEntry *&entry : jar) {
+        if (entry == NULL)
+            continue;
+        SecureZeroMemory(entry, sizeof *entry);
+        free(entry);
+        entry = NULL;
+    }
+}

@@ -46,4 +46,8 @@ void AddNtsCookies(NtsJarEntry *entry, const NtsCookie *cookies, int count);
 /* After a NAK (the server changed its keys): its cookies are of no use. */
 void DropNtsCookies(NtsJarEntry *entry);
 
+/* Every server's keys and cookies wiped and given back: as the process
+   ends, nothing of them is left in memory. */
+void ForgetNtsServers(void);
+
 #endif

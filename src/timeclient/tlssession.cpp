@@ -20,6 +20,8 @@
 /* The most a trust file may hold. */
 #define LONGEST_TRUST_FILE (1024 * 1024)
 #define NAME_SIZE 256
+/* The roots parsed are used again for this long. */
+#define ROOTS_KEPT_MS (60 * 60 * 1000)
 
 struct TlsSession {
     SOCKET sock;
@@ -27,7 +29,6 @@ struct TlsSession {
     HANDLE giveUp;
     mbedtls_ssl_context ssl;
     mbedtls_ssl_config conf;
-    mbedtls_x509_crt roots;
     mbedtls_entropy_context entropy;
     mbedtls_ctr_drbg_context random;
     /* Kept alive for the session: Mbed TLS keeps the pointers. */
@@ -127,6 +128,19 @@ static int OnChainCertificate(void *context, mbedtls_x509_crt *certificate, int,
     return 0;
 }
 
+/* The roots every session trusts, parsed once: the machine's store takes
+   a tenth of a second and more.  Parsed again after an hour, or for
+   another trust file, or one written since.  Sessions run one at a time,
+   so the one that parses them is the only one to use them. */
+struct TrustedRoots {
+    mbedtls_x509_crt chain;
+    DWORD parsedTick;
+    char trustFile[MAX_PATH];
+    FILETIME trustWritten;
+};
+
+static TrustedRoots *trusted;
+
 static void AddSystemRoots(mbedtls_x509_crt *roots)
 {
     HCERTSTORE store = CertOpenSystemStoreA(0, "ROOT");
@@ -162,8 +176,14 @@ static BOOL ConnectWithin(TlsSession *session, const SOCKADDR_STORAGE *address, 
                           TlsOutcome *outcome)
 {
     u_long nonBlocking = 1;
+    /* The request follows the handshake's last flight at once: waiting for
+       its acknowledgement would cost a delayed ACK, 40 ms and more. */
+    BOOL noDelay = TRUE;
     session->sock = socket(address->ss_family, SOCK_STREAM, IPPROTO_TCP);
-    if (session->sock == INVALID_SOCKET || ioctlsocket(session->sock, FIONBIO, &nonBlocking) != 0) {
+    if (session->sock == INVALID_SOCKET || ioctlsocket(session->sock, FIONBIO, &nonBlocking) != 0
+        || setsockopt(session->sock, IPPROTO_TCP, TCP_NODELAY, (const char *)&noDelay,
+                      sizeof noDelay)
+               != 0) {
         outcome->socketError = WSAGetLastError();
         Fail(outcome, TLS_NO_CONNECTION, "could not get socket");
         return FALSE;
@@ -252,6 +272,39 @@ static int Handshake(mbedtls_ssl_context *ssl, void *)
     return mbedtls_ssl_handshake(ssl);
 }
 
+static FILETIME LastWritten(const char *path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    FILETIME never = {0, 0};
+    return path[0] != '\0' && GetFileAttributesExA(path, GetFileExInfoStandard, &data)
+               ? data.ftLastWriteTime
+               : never;
+}
+
+static mbedtls_x509_crt *RootsFor(const char *trustFile)
+{
+    const char *path = trustFile != NULL ? trustFile : "";
+    FILETIME written = LastWritten(path);
+    if (trusted != NULL && GetTickCount() - trusted->parsedTick < ROOTS_KEPT_MS
+        && strcmp(trusted->trustFile, path) == 0
+        && CompareFileTime(&trusted->trustWritten, &written) == 0)
+        return &trusted->chain;
+    if (trusted == NULL)
+        trusted = (TrustedRoots *)calloc(1, sizeof *trusted);
+    else
+        mbedtls_x509_crt_free(&trusted->chain);
+    if (trusted == NULL)
+        return NULL;
+    mbedtls_x509_crt_init(&trusted->chain);
+    AddSystemRoots(&trusted->chain);
+    if (path[0] != '\0')
+        AddTrustFile(&trusted->chain, path);
+    trusted->parsedTick = GetTickCount();
+    lstrcpynA(trusted->trustFile, path, sizeof trusted->trustFile);
+    trusted->trustWritten = written;
+    return &trusted->chain;
+}
+
 static BOOL Configure(TlsSession *session, const char *name, const char *protocol,
                       const char *trustFile, TlsOutcome *outcome)
 {
@@ -261,12 +314,11 @@ static BOOL Configure(TlsSession *session, const char *name, const char *protoco
     lstrcpynA(session->protocol, protocol, sizeof session->protocol);
     session->protocols[0] = session->protocol;
     session->protocols[1] = NULL;
-    AddSystemRoots(&session->roots);
-    if (trustFile != NULL && trustFile[0] != '\0')
-        AddTrustFile(&session->roots, trustFile);
+    mbedtls_x509_crt *roots = RootsFor(trustFile);
     mbedtls_ssl_config *conf = &session->conf;
     BOOL configured =
-        mbedtls_ctr_drbg_seed(&session->random, mbedtls_entropy_func, &session->entropy,
+        roots != NULL
+        && mbedtls_ctr_drbg_seed(&session->random, mbedtls_entropy_func, &session->entropy,
                               (const unsigned char *)personal, sizeof personal - 1)
             == 0
         && mbedtls_ssl_config_defaults(conf, MBEDTLS_SSL_IS_CLIENT, MBEDTLS_SSL_TRANSPORT_STREAM,
@@ -276,7 +328,7 @@ static BOOL Configure(TlsSession *session, const char *name, const char *protoco
         mbedtls_ssl_conf_min_tls_version(conf, MBEDTLS_SSL_VERSION_TLS1_3);
         mbedtls_ssl_conf_max_tls_version(conf, MBEDTLS_SSL_VERSION_TLS1_3);
         mbedtls_ssl_conf_authmode(conf, MBEDTLS_SSL_VERIFY_REQUIRED);
-        mbedtls_ssl_conf_ca_chain(conf, &session->roots, NULL);
+        mbedtls_ssl_conf_ca_chain(conf, roots, NULL);
         mbedtls_ssl_conf_verify(conf, OnChainCertificate, session);
         mbedtls_ssl_conf_rng(conf, mbedtls_ctr_drbg_random, &session->random);
         configured = mbedtls_ssl_conf_alpn_protocols(conf, session->protocols) == 0
@@ -308,7 +360,6 @@ TlsSession *OpenTlsSession(const char *name, const SOCKADDR_STORAGE *address, in
     session->giveUp = giveUp;
     mbedtls_ssl_init(&session->ssl);
     mbedtls_ssl_config_init(&session->conf);
-    mbedtls_x509_crt_init(&session->roots);
     mbedtls_entropy_init(&session->entropy);
     mbedtls_ctr_drbg_init(&session->random);
     if (!psaReady) {
@@ -396,7 +447,6 @@ void CloseTlsSession(TlsSession *session)
     }
     mbedtls_ssl_free(&session->ssl);
     mbedtls_ssl_config_free(&session->conf);
-    mbedtls_x509_crt_free(&session->roots);
     mbedtls_ctr_drbg_free(&session->random);
     mbedtls_entropy_free(&session->entropy);
     LeaveCriticalSection(&oneSession);

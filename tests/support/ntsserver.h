@@ -24,6 +24,8 @@ public:
     const std::string &Address() const { return address_; }
     /* The CA file, as the program's ntsTrust names it. */
     std::string TrustFile() const;
+    /* The same, as the host's programs name it. */
+    std::string HostTrustFile() const { return folder_ + "/ca.pem"; }
     int KeyExchanges() const;
     /* What Debian's ntpdig measures of the server, through the relay. */
     bool NtpdigOffset(double *offset) const;

@@ -17,7 +17,8 @@ then serves NTS-KE on ADDRESS:4460 as KIND says:
 
 Options: "wrongname" (the certificate names another host), "untrusted"
 (a CA that DIR/ca.pem does not hold signed it), "expired" (valid in
-January 2020 only).  DIR/ready appears once
+January 2020 only), "direct" (chrony on ADDRESS itself, no relay, until
+DIR/stop or its caller's end: for tools/accuracy.sh).  DIR/ready appears once
 the server answers.  A file DIR/restart has chronyd started again with
 new keys (DIR/restarted then appears); DIR/stop, or 30 s without a client,
 ends it all, and DIR goes.
@@ -186,6 +187,9 @@ class Relay:
             if sock is self.listener:
                 client, _ = self.listener.accept()
                 server = socket.create_connection((self.inner, KE_PORT))
+                # As fast as without the relay: no write waits for an ACK.
+                for end in (client, server):
+                    end.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
                 self.pairs[client], self.pairs[server] = server, client
                 self.exchanges += 1
                 touch(self.folder, "exchanges", str(self.exchanges))
@@ -226,7 +230,11 @@ def main():
     make_certificates(folder, address, name, options)
     touch(folder, "address", address)
     relay = None
-    if kind == "chrony":
+    direct = "direct" in options
+    if kind == "chrony" and direct:
+        server = start_chrony(folder, address)
+        ready = wait_until_answering(address)
+    elif kind == "chrony":
         inner = inner_address(address)
         server = start_chrony(folder, inner)
         relay = Relay(folder, address, inner, "flip" in options)
@@ -238,7 +246,7 @@ def main():
         touch(folder, "ready")
     last = time.monotonic()
     try:
-        while time.monotonic() - last < IDLE_SECONDS and not os.path.exists(
+        while (direct or time.monotonic() - last < IDLE_SECONDS) and not os.path.exists(
                 os.path.join(folder, "stop")):
             if relay is None:
                 time.sleep(0.1)

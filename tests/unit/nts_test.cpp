@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -422,6 +423,33 @@ TEST_F(NtsRequest, TenAuthenticatedReadingsOfChronyTakeOneKeyExchange)
     EXPECT_EQ(server.KeyExchanges(), 1);
 }
 
+/* chrony's own NTS client authenticates with the test server, as the
+   program does: the server is the real thing. */
+TEST_F(NtsRequest, ChronysOwnClientAuthenticatesWithTheTestServer)
+{
+    TestNtsServer server;
+    ASSERT_TRUE(server.Ready());
+    std::string folder = "/tmp/horavex-chronyc-" + std::to_string(GetCurrentProcessId()) + "-" +
+                         std::to_string(GetTickCount());
+    CreateDirectoryA(WindowsPath(folder).c_str(), NULL);
+    ASSERT_TRUE(StartHostProgram("/bin/sh " HORAVEX_TEST_SUPPORT_DIR "/chronyclient.sh " + folder +
+                                 " " + server.Address() + " " + server.HostTrustFile()));
+    std::string answer = WindowsPath(folder + "/authdata");
+    ASSERT_TRUE(WaitUntil([&] {
+        return GetFileAttributesA(answer.c_str()) != INVALID_FILE_ATTRIBUTES;
+    }, 9000));
+    std::string line;
+    std::getline(std::ifstream(answer), line);
+    std::istringstream fields(line);
+    std::vector<std::string> columns{std::istream_iterator<std::string>(fields), {}};
+    ASSERT_EQ(columns.size(), 10u) << line;
+    EXPECT_EQ(columns[1], "NTS");
+    EXPECT_EQ(columns[3], "15") << "AEAD_AES_SIV_CMAC_256";
+    EXPECT_EQ(columns[8], "8") << "cookies";
+    EXPECT_EQ(server.KeyExchanges(), 1);
+    StartHostProgram("/bin/rm -rf " + folder);
+}
+
 /* chrony started again with new keys answers the old cookies with a NAK:
    the same fetch makes a new key exchange and reads. */
 TEST_F(NtsRequest, ANakMakesANewKeyExchangeInTheSameFetch)
@@ -465,6 +493,21 @@ TEST_F(NtsRequest, EachServerWithoutKeysForUsSaysWhy)
         EXPECT_EQ(std::string(failed.report).substr(0, expected.size()), expected)
             << failed.report;
     }
+}
+
+/* The roots are parsed once, but a trust file written since is read
+   again: a CA an administrator adds counts at the next fetch. */
+TEST_F(NtsRequest, ATrustFileIsReadAgainOnceItChanged)
+{
+    TestNtsServer server;
+    ASSERT_TRUE(server.Ready());
+    std::string trust = server.TrustFile() + ".later";
+    std::ofstream(trust).close();
+    RequestOutcome refused = Fetch(server, trust);
+    EXPECT_EQ(std::string(refused.report).substr(0, 24), "Certificate not trusted:");
+    std::ofstream(trust) << std::ifstream(server.TrustFile()).rdbuf();
+    RequestOutcome read = Fetch(server, trust);
+    EXPECT_EQ(read.kind, OUTCOME_READING) << read.report;
 }
 
 /* Several servers under NTS: each has its own key exchange, and the
