@@ -4,6 +4,7 @@
    servers on loopback:
 
        accuracy.exe NAME sntp|time|service|several TRUE_MS HOST...
+       accuracy.exe NAME nts|ntske TRUE_MS TRUST_FILE HOST
 
    takes 20 readings, host after host (the list repeats), and prints NAME
    with the median and the worst |offset measured - TRUE_MS|, the median
@@ -13,7 +14,9 @@
    "service" has the time service take each SNTP reading, as the program
    does when it lacks the right to set the clock; "several" asks all the
    hosts in each fetch, the first as the host and the others as its list,
-   and takes the reading of those that agree. */
+   and takes the reading of those that agree.  "nts" reads over NTS with
+   the cookies in hand (one key exchange before the readings), "ntske"
+   with a key exchange in every fetch. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -22,6 +25,7 @@
 #include <vector>
 
 #include "base/precisetime.h"
+#include "timeclient/ntsjar.h"
 #include "timeclient/request.h"
 #include "timeclient/timeproto.h"
 
@@ -52,9 +56,9 @@ LRESULT CALLBACK OwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 
 /* One fetch, its messages dispatched until it ends. */
 bool Fetch(HWND window, TimeRequest *request, const char *host, int protocol, BOOL viaService,
-           const StringList *others)
+           const StringList *others, const char *trust)
 {
-    FetchOrder order = {host, protocol, TIME_PORT, 0, viaService, NULL, 1, NULL, NULL, NULL};
+    FetchOrder order = {host, protocol, TIME_PORT, 0, viaService, NULL, 1, NULL, NULL, trust};
     if (others != NULL) {
         order.sources = others->itemCount + 1;
         order.hosts = others;
@@ -102,18 +106,25 @@ int main(int argc, char **argv)
 {
     BOOL viaService = argc > 2 && strcmp(argv[2], "service") == 0;
     bool several = argc > 2 && strcmp(argv[2], "several") == 0;
-    if (argc < 5
+    bool rekeying = argc > 2 && strcmp(argv[2], "ntske") == 0;
+    bool nts = rekeying || (argc > 2 && strcmp(argv[2], "nts") == 0);
+    if (argc < (nts ? 6 : 5)
         || (strcmp(argv[2], "sntp") != 0 && strcmp(argv[2], "time") != 0 && !viaService
-            && !several)) {
-        fprintf(stderr, "usage: accuracy.exe NAME sntp|time|service|several TRUE_MS HOST...\n");
+            && !several && !nts)) {
+        fprintf(stderr, "usage: accuracy.exe NAME sntp|time|service|several TRUE_MS HOST...\n"
+                        "       accuracy.exe NAME nts|ntske TRUE_MS TRUST_FILE HOST\n");
         return 2;
     }
+    const char *trust = nts ? argv[4] : NULL;
+    int firstHost = nts ? 5 : 4;
     StringList others = {0, NULL};
     char *otherHosts[16];
     for (int i = 5; several && i < argc && others.itemCount < 16; i++)
         otherHosts[others.itemCount++] = argv[i];
     others.items = otherHosts;
-    int protocol = strcmp(argv[2], "time") == 0 ? PROTOCOL_TIME : PROTOCOL_SNTP;
+    int protocol = strcmp(argv[2], "time") == 0 ? PROTOCOL_TIME
+                   : nts                        ? PROTOCOL_NTS
+                                                : PROTOCOL_SNTP;
     double trueMs = atof(argv[3]);
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
@@ -129,20 +140,26 @@ int main(int argc, char **argv)
     SetWindowLongPtrA(window, 0, (LONG_PTR)request);
     std::vector<double> errors, delays, fetches;
     const char *lastHost = NULL;
+    if (nts && !rekeying) {
+        Fetch(window, request, argv[firstHost], protocol, FALSE, NULL, trust);
+        lastHost = argv[firstHost];
+    }
     for (int i = 0; i < kReadings; i++) {
-        const char *host = several ? argv[4] : argv[4 + i % (argc - 4)];
+        const char *host = several ? argv[4] : argv[firstHost + i % (argc - firstHost)];
         SpaceFrom(host, lastHost, startedAt);
+        if (rekeying)
+            ForgetNtsServers();
         if (protocol == PROTOCOL_TIME)
             WaitForTwentieth(i);
         lastHost = host;
-        if (!Fetch(window, request, host, protocol, viaService, several ? &others : NULL))
+        if (!Fetch(window, request, host, protocol, viaService, several ? &others : NULL, trust))
             continue;
         const TimeSample &sample = lastOutcome.sample;
         fetches.push_back((double)(endedAt - startedAt) / TICKS_PER_MS);
         if (viaService) {
             errors.push_back((double)sample.offset / TICKS_PER_MS - trueMs);
             delays.push_back(sample.lag);
-        } else if (protocol == PROTOCOL_SNTP) {
+        } else if (protocol != PROTOCOL_TIME) {
             errors.push_back((double)sample.offset / TICKS_PER_MS - trueMs);
             delays.push_back((double)sample.delay / TICKS_PER_MS);
         } else {

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Measures how close each protocol brings the clock to the server's time:
-# 20 exchanges each against chrony on loopback, against scripted SNTP
-# servers 250 ms ahead, against four servers at once (chrony and three
+# 20 exchanges each against chrony on loopback (SNTP, and NTS with and
+# without a key exchange in each fetch), against scripted SNTP servers
+# 250 ms ahead, against four servers at once (chrony and three
 # scripted ones, one 30 s off), and against a loopback Time server; prints the
 # median and worst |offset measured - offset true| and the median delay
 # (the figures in the README).  Not a test: nothing here passes or fails.
@@ -85,6 +86,15 @@ accuracy="$PWD/$build/bin/accuracy.exe"
 # The scripted servers first: each ends after 30 s without a request.
 "$wine" "$accuracy" "SNTP, scripted (true +250 ms)" sntp 250 $scripted
 "$wine" "$accuracy" "SNTP, chrony (true 0)" sntp 0 127.0.0.123
+# chrony serving NTS on an address of its own, with a throwaway CA.
+mkdir "$work/nts"
+timeout 300 python3 tests/support/ntsserver.py "$work/nts" chrony nts.horavex.test direct \
+    >"$work/nts.log" 2>&1 &
+for _ in $(seq 100); do [ -f "$work/nts/ready" ] && break; sleep 0.1; done
+nts=$(cat "$work/nts/address")
+"$wine" "$accuracy" "NTS, chrony (true 0)" nts 0 "Z:$work/nts/ca.pem" "$nts"
+"$wine" "$accuracy" "NTS with the key exchange, chrony" ntske 0 "Z:$work/nts/ca.pem" "$nts"
+touch "$work/nts/stop"
 # Four servers at once, chrony among them, one of the scripted ones 30 s
 # off: the reading of the three that agree.
 several=""
